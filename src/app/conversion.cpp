@@ -1,0 +1,50 @@
+#include "app/conversion.h"
+
+#include "app/pictureconfig.h"
+#include "app/pictureindex.h"
+#include "runtime/linelist.h"
+#include "winsys/platform.h"
+#include "winsys/registry.h"
+
+namespace pm {
+
+// The entry's time plays no part: a file dated before 1980 or after 2107
+// is still there, and its lines must not be lost.
+bool FileExists(const std::string& path) {
+    std::uint32_t attributes = 0;
+    return plat::FindFirst(path, attributes) && !(attributes & plat::AttributeDirectory);
+}
+
+void RunConversion() {
+    const std::string home = GetRegistryString(HomeKey, HomeValue);
+    const std::string configurationPath = home + ConfigurationFileName;
+    const std::string pictureFolder = home + "BMP\\";
+    const std::string indexPath = pictureFolder + IndexFileName;
+
+    if (!FileExists(indexPath)) {
+        plat::MessageBox(TextIndexMissing, CaptionError, plat::MbOk | plat::MbIconError);
+        return;
+    }
+
+    // Declared in this order so that the configuration list is freed first.
+    LineList index;
+    LineList configuration;
+    if (FileExists(configurationPath)) LoadConfiguration(configuration, configurationPath);
+    PrepareConfiguration(configuration);
+    index.ReadLines(indexPath);
+
+    for (std::int32_t i = 0, n = index.LineCount(); i < n; ++i) {
+        ForEachIndexPair(index.LineAt(i), pictureFolder, [&](const std::string& address, const std::string& path) {
+            MergePair(configuration, address, path);
+        });
+    }
+
+    if (configuration.LineCount() < 1) {
+        plat::MessageBox(TextNothingFound, CaptionError, plat::MbOk | plat::MbIconError);
+        return;
+    }
+    SaveConfiguration(configuration, configurationPath);
+    plat::MessageBox(TextConverted, CaptionInformation, plat::MbOk | plat::MbIconInformation);
+}
+
+}  // namespace pm

@@ -1,0 +1,23 @@
+// The picture configuration, CFG\PictoCfg.cfg: one "Address=PicturePath"
+// line per entry, kept in case-insensitive order without repeated lines
+// being added. Existing lines are never removed, rewritten or validated.
+#pragma once
+
+#include <string>
+
+#include "runtime/linelist.h"
+
+namespace pm {
+
+inline constexpr const char* ConfigurationFileName = "CFG\\PictoCfg.cfg";
+
+// Loads the existing file's lines as they are, in file order.
+void LoadConfiguration(LineList& configuration, const std::string& path);
+// Sorts the lines and switches the list to sorted mode, repeats ignored.
+void PrepareConfiguration(LineList& configuration);
+// Adds the line Address=Path at its place unless an equal line is present.
+void MergePair(LineList& configuration, const std::string& address, const std::string& picturePath);
+// Writes every line, CR LF ended, in place of the file.
+void SaveConfiguration(LineList& configuration, const std::string& path);
+
+}  // namespace pm

@@ -1,0 +1,14 @@
+#include "runtime/checked.h"
+
+#include "runtime/failure.h"
+#include "runtime/startup.h"
+
+namespace pm {
+
+// Both are raised on behalf of the code that asked for the check, so the
+// address reported is just after that call.
+PM_NOINLINE void RaiseRangeError() { RaiseRuntimeError(RuntimeRangeError, PM_RETURN_ADDRESS()); }
+
+PM_NOINLINE void RaiseIntOverflow() { RaiseRuntimeError(RuntimeIntOverflow, PM_RETURN_ADDRESS()); }
+
+}  // namespace pm

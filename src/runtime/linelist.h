@@ -1,0 +1,94 @@
+// An ordered list of text lines with an unsorted and a sorted mode, read
+// from and written to text files. Lines are compared ignoring letter case in
+// the user's locale. Files are bytes in the ANSI code page: CR, LF and CR LF
+// end a line on input, a NUL byte ends the text; every line written ends in
+// CR LF.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pm {
+
+enum class DuplicatePolicy {
+    Ignore,  // in sorted mode a line equal to one present is not added
+};
+
+// Case-insensitive comparison of two lines: negative, 0 or positive.
+int CompareLines(std::string_view a, std::string_view b);
+
+class LineList {
+public:
+    LineList();
+    ~LineList();
+    LineList(const LineList&) = delete;
+    LineList& operator=(const LineList&) = delete;
+
+    // Replaces the contents with the lines of the file at `path`.
+    void ReadLines(const std::string& path);
+    // Writes every line, each followed by CR LF, in place of the file at
+    // `path`. The new text goes to a temporary file in the same folder that
+    // then replaces the old file in one step, so a failure leaves the old
+    // file as it was.
+    void WriteLines(const std::string& path);
+
+    void SetDuplicatePolicy(DuplicatePolicy policy) { policy_ = policy; }
+    void SortLines();
+    void SetSortedMode(bool sorted);
+    bool SortedMode() const { return sorted_; }
+
+    // Unsorted mode: appends and gives the old count. Sorted mode: inserts
+    // at the line's place and gives its index, or, when an equal line is
+    // present, changes nothing and gives the index of the equal line met.
+    std::int32_t AddLine(std::string_view line);
+    std::int32_t LineCount() const;
+    std::string LineAt(std::int32_t index);
+
+    // Comparisons made so far (for measurements).
+    std::uint64_t Comparisons() const { return comparisons_; }
+
+private:
+    struct Line {
+        const char* data;
+        std::uint32_t length;
+        std::string_view View() const { return {data, length}; }
+    };
+    // A line added in sorted mode and not yet folded into `lines_`: `gap`
+    // is the number of lines of `lines_` that compare less than it. Pending
+    // lines form a treap ordered by (gap, line), with subtree sizes.
+    struct Pending {
+        Line line;
+        std::uint32_t gap;
+        std::uint32_t left, right, size, priority;
+    };
+
+    int Compare(std::string_view a, std::string_view b);
+    Line Store(std::string_view text);
+    void Clear();
+    void Quicksort(std::ptrdiff_t left, std::ptrdiff_t right);
+    std::int32_t AddSorted(std::string_view line);
+    std::uint32_t PendingAtMostGap(std::uint32_t gap) const;
+    std::uint32_t InsertPending(std::uint32_t tree, std::size_t depth, std::uint32_t node);
+    void EnsureRunEnds();
+    void Fold();
+    std::uint32_t NextPriority();
+
+    std::vector<Line> lines_;
+    std::vector<std::uint32_t> runEnd_;  // end of the run of equal lines, per line
+    std::vector<Pending> pending_;
+    std::vector<bool> path_;             // directions taken by the last search
+    std::uint32_t root_;
+    std::vector<std::unique_ptr<char[]>> chunks_;
+    char* chunkFree_ = nullptr;
+    std::size_t chunkLeft_ = 0;
+    bool sorted_ = false;
+    DuplicatePolicy policy_ = DuplicatePolicy::Ignore;
+    std::uint64_t comparisons_ = 0;
+    std::uint32_t seed_ = 0x9E3779B9u;
+};
+
+}  // namespace pm

@@ -1,0 +1,179 @@
+#include "runtime/startup.h"
+
+#include <cstring>
+#include <exception>
+#include <new>
+
+#include "runtime/failure.h"
+#include "runtime/failurereport.h"
+#include "runtime/stringtable.h"
+#include "textutil/netaddress.h"
+#include "winsys/platform.h"
+#include "winsys/winversion.h"
+
+namespace pm {
+namespace {
+
+struct Frame {
+    const ModuleEntry* modules = nullptr;
+    std::size_t begun = 0;  // entries whose start-up has begun
+    std::uint32_t exitCode = 0;
+    std::uintptr_t runtimeErrorAddress = 0;
+};
+Frame frame;
+
+// The failure support: texts of the runtime-error failures, loaded at its
+// start-up, and the out-of-memory failure made in advance.
+bool supportInstalled = false;
+char intOverflowText[64];
+char rangeErrorText[64];
+EOutOfMemory* outOfMemory = nullptr;
+
+void OnNewFailure() { RaiseRuntimeError(RuntimeOutOfMemory, PM_RETURN_ADDRESS()); }
+
+[[noreturn]] void OnProcessorFault(plat::Fault fault, std::uintptr_t address) {
+    if (!supportInstalled) {
+        frame.runtimeErrorAddress = address;
+        EndProcess(RuntimeUnhandledFailure);
+    }
+    if (fault == plat::Fault::StackOverflow) {
+        const EStackOverflow failure("Stack overflow");
+        ReportFailure(&failure, failure.KindName(), address);
+    } else {
+        const EAccessViolation failure("Access violation");
+        ReportFailure(&failure, failure.KindName(), address);
+    }
+    EndProcess(1);
+}
+
+// A failure that reached the top level, after every clean-up step on its
+// way has run. With a debugger attached it goes on to the debugger.
+[[noreturn]] void HandleTopLevel(const Exception* failure, const char* kindName, std::uintptr_t address) {
+    if (plat::IsDebuggerPresent()) throw;
+    if (supportInstalled) {
+        ReportFailure(failure, kindName, address);
+        EndProcess(1);
+    }
+    frame.runtimeErrorAddress = address;
+    EndProcess(RuntimeUnhandledFailure);
+}
+
+// Runs the shutdown steps of the begun entries, the last begun first; the
+// count drops before each step, so none runs twice. A step that fails does
+// not keep the others from running; its failure is passed on afterwards.
+void RunShutdownSteps() {
+    std::exception_ptr failure;
+    while (frame.begun > 0) {
+        const ModuleEntry& entry = frame.modules[--frame.begun];
+        if (!entry.shutdown) continue;
+        try {
+            entry.shutdown();
+        } catch (...) {
+            if (!failure) failure = std::current_exception();
+        }
+    }
+    if (failure) std::rethrow_exception(failure);
+}
+
+void RunStartupSteps(const ModuleEntry* modules, std::size_t count) {
+    frame.modules = modules;
+    for (std::size_t i = 0; i < count; ++i) {
+        frame.begun = i + 1;
+        if (!modules[i].startup) continue;
+        try {
+            modules[i].startup();
+        } catch (...) {
+            // A failing start-up undoes every begun entry, its own first.
+            try {
+                RunShutdownSteps();
+            } catch (...) {
+            }
+            throw;
+        }
+    }
+}
+
+const ModuleEntry programModules[] = {
+    {"FailureSupport", FailureSupportStartup, FailureSupportShutdown},
+    {"Registry", nullptr, nullptr},
+    {"WindowsVersion", nullptr, nullptr},
+    {"Privileges", EnableStartupPrivileges, nullptr},
+    {"NetAddress", NetAddressStartup, NetAddressShutdown},
+    {"Pictomap", nullptr, nullptr},
+};
+
+}  // namespace
+
+const ModuleEntry* ProgramModules(std::size_t& count) {
+    count = sizeof programModules / sizeof programModules[0];
+    return programModules;
+}
+
+void FailureSupportStartup() {
+    plat::LoadString(IDS_INT_OVERFLOW, intOverflowText, sizeof intOverflowText);
+    plat::LoadString(IDS_RANGE_ERROR, rangeErrorText, sizeof rangeErrorText);
+    if (!outOfMemory) outOfMemory = new EOutOfMemory();
+    std::set_new_handler(OnNewFailure);
+    supportInstalled = true;
+}
+
+void FailureSupportShutdown() {
+    supportInstalled = false;
+    std::set_new_handler(nullptr);
+    delete outOfMemory;
+    outOfMemory = nullptr;
+}
+
+bool FailureSupportInstalled() { return supportInstalled; }
+
+void RaiseRuntimeError(std::uint32_t runtimeError, std::uintptr_t address) {
+    if (supportInstalled) {
+        switch (runtimeError) {
+        case RuntimeOutOfMemory: ThrowAt(*outOfMemory, address);
+        case RuntimeIntOverflow: ThrowAt(EIntOverflow(intOverflowText), address);
+        default: ThrowAt(ERangeError(rangeErrorText), address);
+        }
+    }
+    frame.runtimeErrorAddress = address;
+    EndProcess(runtimeError);
+}
+
+void EndProcess(std::uint32_t code) {
+    frame.exitCode = code;
+    if (frame.runtimeErrorAddress != 0) {
+        ShowRuntimeErrorBox(frame.exitCode, frame.runtimeErrorAddress);
+        frame.runtimeErrorAddress = 0;
+    }
+    try {
+        RunShutdownSteps();
+    } catch (const Exception& failure) {
+        // Nothing is left to report it with: the runtime-error box.
+        ShowRuntimeErrorBox(RuntimeUnhandledFailure, failure.RaiseAddress());
+        frame.exitCode = RuntimeUnhandledFailure;
+    } catch (...) {
+        ShowRuntimeErrorBox(RuntimeUnhandledFailure, 0);
+        frame.exitCode = RuntimeUnhandledFailure;
+    }
+    plat::RemoveFaultHandler();
+    plat::ExitProcess(frame.exitCode);
+}
+
+void StartProgram(const ModuleEntry* modules, std::size_t count, void (*run)()) {
+    frame = Frame{};
+    plat::GetOwnModule();
+    plat::InstallFaultHandler(OnProcessorFault);
+    try {
+        RunStartupSteps(modules, count);
+        run();
+    } catch (const Exception& failure) {
+        HandleTopLevel(&failure, failure.KindName(), failure.RaiseAddress());
+    } catch (const std::bad_alloc&) {
+        if (supportInstalled) HandleTopLevel(outOfMemory, outOfMemory->KindName(), 0);
+        HandleTopLevel(nullptr, "EOutOfMemory", 0);
+    } catch (...) {
+        HandleTopLevel(nullptr, "Exception", 0);
+    }
+    EndProcess(0);
+}
+
+}  // namespace pm

@@ -1,0 +1,139 @@
+// The platform layer: the one narrow door through which the program reaches
+// the operating system. It mirrors the Windows calls the program makes, with
+// portable types, so the rest of the code includes no Windows header. The
+// Win32 side (platform_win32.cpp) calls the system; the host side
+// (platform_host.cpp) is a small stand-in of ours for native tests, with
+// fault injection (hostplatform.h).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace pm::plat {
+
+// ---- Error codes (GetLastError values the program tells apart) ----
+inline constexpr std::uint32_t ErrorSuccess = 0;
+inline constexpr std::uint32_t ErrorFileNotFound = 2;
+inline constexpr std::uint32_t ErrorPathNotFound = 3;
+inline constexpr std::uint32_t ErrorAccessDenied = 5;
+inline constexpr std::uint32_t ErrorSharingViolation = 32;
+inline constexpr std::uint32_t ErrorFileExists = 80;
+inline constexpr std::uint32_t ErrorDiskFull = 112;
+inline constexpr std::uint32_t ErrorMoreData = 234;
+inline constexpr std::uint32_t ErrorNotEnoughMemory = 8;
+
+std::uint32_t LastError();
+
+// ---- Files ----
+using FileHandle = std::uintptr_t;
+inline constexpr FileHandle InvalidFile = ~static_cast<FileHandle>(0);
+
+inline constexpr std::uint32_t GenericRead = 0x80000000u;
+inline constexpr std::uint32_t GenericWrite = 0x40000000u;
+inline constexpr std::uint32_t FileShareRead = 1;
+inline constexpr std::uint32_t FileShareWrite = 2;
+inline constexpr std::uint32_t CreateNew = 1;
+inline constexpr std::uint32_t CreateAlways = 2;
+inline constexpr std::uint32_t OpenExisting = 3;
+inline constexpr std::uint32_t AttributeReadOnly = 0x01;
+inline constexpr std::uint32_t AttributeDirectory = 0x10;
+
+// CreateFileA with FILE_ATTRIBUTE_NORMAL, no security attributes, no template.
+FileHandle CreateFile(const std::string& path, std::uint32_t access, std::uint32_t share,
+                      std::uint32_t disposition);
+// Bytes from the start to the end of the file (SetFilePointer to the end and
+// back); false when the size cannot be found.
+bool FileSize(FileHandle file, std::uint64_t& size);
+bool ReadFile(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t& done);
+bool WriteFile(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t& done);
+bool FlushFileBuffers(FileHandle file);
+void CloseFile(FileHandle file);
+bool DeleteFile(const std::string& path);
+// ReplaceFileA(replaced, replacement, no backup): the replacement takes the
+// replaced file's name, attributes and security, in one step.
+bool ReplaceFile(const std::string& replaced, const std::string& replacement);
+// MoveFileExA with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH.
+bool MoveFileReplace(const std::string& from, const std::string& to);
+
+// FindFirstFileA, then FindClose: true when an entry matches `pattern`,
+// with its attributes.
+bool FindFirst(const std::string& pattern, std::uint32_t& attributes);
+
+// ---- Registry ----
+using RegKey = std::uintptr_t;
+inline constexpr RegKey HkeyLocalMachine = 0x80000002u;
+inline constexpr std::uint32_t KeyQueryValue = 0x0001;
+inline constexpr std::uint32_t KeyAllAccess = 0xF003F;
+inline constexpr std::uint32_t RegNone = 0;
+inline constexpr std::uint32_t RegSz = 1;
+inline constexpr std::uint32_t RegExpandSz = 2;
+inline constexpr std::uint32_t RegBinary = 3;
+inline constexpr std::uint32_t RegDword = 4;
+inline constexpr std::uint32_t RegMultiSz = 7;
+
+// Each returns the system's status code: 0 for success.
+std::int32_t RegOpenKeyEx(RegKey root, const std::string& subkey, std::uint32_t access, RegKey& key);
+// `data` may be null (size request); `size` is in and out.
+std::int32_t RegQueryValueEx(RegKey key, const std::string& name, std::uint32_t& type,
+                             unsigned char* data, std::uint32_t& size);
+std::int32_t RegCloseKey(RegKey key);
+
+// ---- Text ----
+// CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, ...): 1, 2 or 3; 0 on failure.
+int CompareStringIgnoreCase(const char* a, std::int32_t lengthA, const char* b, std::int32_t lengthB);
+// IsDBCSLeadByte in the ANSI code page.
+bool IsDbcsLeadByte(unsigned char byte);
+
+// ---- Message boxes ----
+inline constexpr std::uint32_t MbOk = 0x0;
+inline constexpr std::uint32_t MbIconError = 0x10;
+inline constexpr std::uint32_t MbIconInformation = 0x40;
+inline constexpr std::uint32_t MbTaskModal = 0x2000;
+// MessageBoxA with no owner window.
+int MessageBox(const char* text, const char* caption, std::uint32_t style);
+
+// ---- Version and privileges ----
+struct VersionInfo {
+    std::uint32_t majorVersion = 0;
+    std::uint32_t minorVersion = 0;
+    std::uint32_t buildNumber = 0;
+    std::uint32_t platformId = 0;
+};
+// GetVersionExA with an OSVERSIONINFOA of 148 bytes.
+bool GetVersionEx(VersionInfo& info);
+
+using TokenHandle = std::uintptr_t;
+inline constexpr std::uint32_t TokenAdjustPrivileges = 0x20;
+inline constexpr std::uint32_t SePrivilegeEnabled = 2;
+struct Luid {
+    std::uint32_t lowPart = 0;
+    std::int32_t highPart = 0;
+};
+// OpenProcessToken(GetCurrentProcess(), access, &token).
+bool OpenProcessToken(std::uint32_t access, TokenHandle& token);
+bool LookupPrivilegeValue(const char* name, Luid& luid);
+// AdjustTokenPrivileges with one entry, no previous state.
+bool AdjustTokenPrivilege(TokenHandle token, const Luid& luid, std::uint32_t attributes);
+void CloseToken(TokenHandle token);
+
+// ---- Process and modules ----
+using ModuleHandle = std::uintptr_t;
+ModuleHandle GetOwnModule();
+// VirtualQuery: the allocation base of the region holding `address`, if committed.
+bool FindCommittedRegion(std::uintptr_t address, std::uintptr_t& allocationBase);
+// GetModuleFileNameA into `buffer` of `capacity` bytes; returns the length, 0 on failure.
+std::uint32_t GetModuleFileName(ModuleHandle module, char* buffer, std::uint32_t capacity);
+// LoadStringA from the program's string table; returns the length.
+int LoadString(std::uint32_t id, char* buffer, int capacity);
+bool IsDebuggerPresent();
+[[noreturn]] void ExitProcess(std::uint32_t code);
+
+// Faults signalled by the processor that nobody handled. The handler is
+// called (on a thread with a fresh stack) with the fault and its address;
+// it does not return. With a debugger attached faults go to the debugger.
+enum class Fault { AccessViolation, StackOverflow };
+using FaultHandler = void (*)(Fault fault, std::uintptr_t address);
+void InstallFaultHandler(FaultHandler handler);
+void RemoveFaultHandler();
+
+}  // namespace pm::plat

@@ -1,0 +1,468 @@
+// Host side of the platform layer: what each Windows call does, as far as
+// the program relies on it, on a POSIX system. Files are real files (a
+// backslash in a path is a folder separator); Windows share modes and the
+// read-only attribute are enforced here, as Windows would, also for root.
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "winsys/hostplatform.h"
+
+namespace pm {
+namespace {
+
+struct OpenFile {
+    int fd;
+    std::string path;
+    std::uint32_t access;
+    std::uint32_t share;
+};
+
+struct RegistryKey {
+    bool readOnly = false;
+    std::map<std::string, host::RegistryValue> values;  // lower-case names
+};
+
+struct State {
+    std::uint32_t lastError = 0;
+    std::map<plat::FileHandle, OpenFile> files;
+    plat::FileHandle nextFile = 1;
+    std::map<std::string, RegistryKey> keys;  // lower-case paths
+    std::map<plat::RegKey, std::string> openKeys;
+    plat::RegKey nextKey = 0x1000;
+    std::vector<host::RegistryOpen> registryOpens;
+    bool failDataRequest = false;
+    std::vector<host::ShownBox> boxes;
+    std::set<unsigned char> leadBytes;
+    plat::VersionInfo version{5, 1, 2600, 2};
+    bool versionSucceeds = true;
+    int versionQueries = 0;
+    std::set<std::string> privileges{"SeChangeNotifyPrivilege", "SeTakeOwnershipPrivilege"};
+    bool tokenOpens = true;
+    int openTokens = 0;
+    std::map<std::uint64_t, std::string> luids;
+    std::vector<host::Adjustment> adjustments;
+    std::string modulePath = "C:\\Tools\\Pictomap.exe";
+    bool debugger = false;
+    std::uint64_t calls = 0;
+    std::uint64_t failAt = 0;
+    std::string failedCall;
+};
+
+State& S() {
+    static State state;
+    return state;
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string Native(const std::string& path) {
+    std::string result = path;
+    std::replace(result.begin(), result.end(), '\\', '/');
+    return result;
+}
+
+// Counts a call; true when this one is to fail.
+bool Injected(const char* name) {
+    State& s = S();
+    ++s.calls;
+    if (s.failAt == 0 || s.calls != s.failAt) return false;
+    s.failedCall = name;
+    return true;
+}
+
+bool Fail(std::uint32_t error) {
+    S().lastError = error;
+    return false;
+}
+
+std::uint32_t ErrnoToError(int error) {
+    switch (error) {
+    case ENOENT: return plat::ErrorFileNotFound;
+    case ENOTDIR: return plat::ErrorPathNotFound;
+    case EEXIST: return plat::ErrorFileExists;
+    case ENOSPC: return plat::ErrorDiskFull;
+    case ENOMEM: return plat::ErrorNotEnoughMemory;
+    default: return plat::ErrorAccessDenied;
+    }
+}
+
+bool InUse(const std::string& path) {
+    for (const auto& [handle, file] : S().files)
+        if (file.path == path) return true;
+    return false;
+}
+
+bool ReadOnly(const std::string& native) {
+    struct stat st {};
+    return ::stat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR);
+}
+
+bool ParentMissing(const std::string& native) {
+    const auto slash = native.rfind('/');
+    if (slash == std::string::npos || slash == 0) return false;
+    struct stat st {};
+    return ::stat(native.substr(0, slash).c_str(), &st) != 0 || !S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+namespace plat {
+
+std::uint32_t LastError() { return S().lastError; }
+
+FileHandle CreateFile(const std::string& path, std::uint32_t access, std::uint32_t share,
+                      std::uint32_t disposition) {
+    if (Injected("CreateFile")) {
+        Fail(ErrorAccessDenied);
+        return InvalidFile;
+    }
+    const std::string native = Native(path);
+    for (const auto& [handle, file] : S().files) {
+        if (file.path != native) continue;
+        const bool conflict = ((access & GenericRead) && !(file.share & FileShareRead)) ||
+                              ((access & GenericWrite) && !(file.share & FileShareWrite)) ||
+                              ((file.access & GenericRead) && !(share & FileShareRead)) ||
+                              ((file.access & GenericWrite) && !(share & FileShareWrite));
+        if (conflict) {
+            Fail(ErrorSharingViolation);
+            return InvalidFile;
+        }
+    }
+    struct stat st {};
+    const bool exists = ::stat(native.c_str(), &st) == 0;
+    if (exists && S_ISDIR(st.st_mode)) {
+        Fail(ErrorAccessDenied);
+        return InvalidFile;
+    }
+    if (!exists && ParentMissing(native)) {
+        Fail(ErrorPathNotFound);
+        return InvalidFile;
+    }
+    if (exists && (access & GenericWrite) && ReadOnly(native)) {
+        Fail(ErrorAccessDenied);
+        return InvalidFile;
+    }
+    int flags = (access & GenericWrite) ? ((access & GenericRead) ? O_RDWR : O_WRONLY) : O_RDONLY;
+    if (disposition == CreateNew) flags |= O_CREAT | O_EXCL;
+    if (disposition == CreateAlways) flags |= O_CREAT | O_TRUNC;
+    const int fd = ::open(native.c_str(), flags | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        Fail(ErrnoToError(errno));
+        return InvalidFile;
+    }
+    const FileHandle handle = S().nextFile++;
+    S().files[handle] = {fd, native, access, share};
+    S().lastError = ErrorSuccess;
+    return handle;
+}
+
+bool FileSize(FileHandle file, std::uint64_t& size) {
+    if (Injected("SetFilePointer")) return Fail(ErrorAccessDenied);
+    struct stat st {};
+    if (::fstat(S().files.at(file).fd, &st) != 0) return Fail(ErrnoToError(errno));
+    size = static_cast<std::uint64_t>(st.st_size);
+    return true;
+}
+
+bool ReadFile(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t& done) {
+    done = 0;
+    // A fault here makes the read fall short rather than fail outright.
+    const std::uint32_t want = Injected("ReadFile") ? count / 2 : count;
+    while (done < want) {
+        const ssize_t n = ::read(S().files.at(file).fd, static_cast<char*>(buffer) + done, want - done);
+        if (n < 0) return Fail(ErrnoToError(errno));
+        if (n == 0) break;
+        done += static_cast<std::uint32_t>(n);
+    }
+    return true;
+}
+
+bool WriteFile(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t& done) {
+    done = 0;
+    // A fault here is a full disk: part of the text is written.
+    const bool full = Injected("WriteFile");
+    const std::uint32_t want = full ? count / 2 : count;
+    while (done < want) {
+        const ssize_t n = ::write(S().files.at(file).fd, static_cast<const char*>(buffer) + done, want - done);
+        if (n < 0) return Fail(ErrnoToError(errno));
+        done += static_cast<std::uint32_t>(n);
+    }
+    if (full) S().lastError = ErrorDiskFull;
+    return true;
+}
+
+bool FlushFileBuffers(FileHandle file) {
+    if (Injected("FlushFileBuffers")) return Fail(ErrorDiskFull);
+    return ::fsync(S().files.at(file).fd) == 0 || Fail(ErrnoToError(errno));
+}
+
+void CloseFile(FileHandle file) {
+    auto it = S().files.find(file);
+    if (it == S().files.end()) return;
+    ::close(it->second.fd);
+    S().files.erase(it);
+}
+
+bool DeleteFile(const std::string& path) {
+    if (Injected("DeleteFile")) return Fail(ErrorAccessDenied);
+    const std::string native = Native(path);
+    if (InUse(native)) return Fail(ErrorSharingViolation);
+    if (ReadOnly(native)) return Fail(ErrorAccessDenied);
+    return ::unlink(native.c_str()) == 0 || Fail(ErrnoToError(errno));
+}
+
+bool ReplaceFile(const std::string& replaced, const std::string& replacement) {
+    if (Injected("ReplaceFile")) return Fail(ErrorAccessDenied);
+    const std::string target = Native(replaced), source = Native(replacement);
+    struct stat st {};
+    if (::stat(target.c_str(), &st) != 0) return Fail(ErrorFileNotFound);
+    if (InUse(target) || InUse(source)) return Fail(ErrorSharingViolation);
+    if (ReadOnly(target)) return Fail(ErrorAccessDenied);
+    ::chmod(source.c_str(), st.st_mode & 07777);
+    return ::rename(source.c_str(), target.c_str()) == 0 || Fail(ErrnoToError(errno));
+}
+
+bool MoveFileReplace(const std::string& from, const std::string& to) {
+    if (Injected("MoveFileEx")) return Fail(ErrorAccessDenied);
+    const std::string source = Native(from), target = Native(to);
+    if (InUse(target) || InUse(source)) return Fail(ErrorSharingViolation);
+    if (ReadOnly(target)) return Fail(ErrorAccessDenied);
+    return ::rename(source.c_str(), target.c_str()) == 0 || Fail(ErrnoToError(errno));
+}
+
+bool FindFirst(const std::string& pattern, std::uint32_t& attributes) {
+    if (Injected("FindFirstFile")) return Fail(ErrorFileNotFound);
+    const std::string native = Native(pattern);
+    const auto slash = native.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : native.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? native : native.substr(slash + 1);
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return Fail(ErrorPathNotFound);
+    bool found = false;
+    std::string match;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (::fnmatch(name.c_str(), entry->d_name, FNM_CASEFOLD) == 0 ||
+            Lower(name) == Lower(entry->d_name)) {
+            match = entry->d_name;
+            found = true;
+            break;
+        }
+    }
+    ::closedir(dir);
+    if (!found) return Fail(ErrorFileNotFound);
+    struct stat st {};
+    ::stat((folder + match).c_str(), &st);
+    attributes = S_ISDIR(st.st_mode) ? AttributeDirectory : 0;
+    if (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR)) attributes |= AttributeReadOnly;
+    return true;
+}
+
+// ---- Registry ----
+
+std::int32_t RegOpenKeyEx(RegKey root, const std::string& subkey, std::uint32_t access, RegKey& key) {
+    S().registryOpens.push_back({subkey, access});
+    if (Injected("RegOpenKeyEx")) return ErrorAccessDenied;
+    auto it = S().keys.find(Lower(subkey));
+    if (root != HkeyLocalMachine || it == S().keys.end()) return ErrorFileNotFound;
+    if (it->second.readOnly && (access & ~(KeyQueryValue | 0x20018u))) return ErrorAccessDenied;
+    key = S().nextKey++;
+    S().openKeys[key] = it->first;
+    return 0;
+}
+
+std::int32_t RegQueryValueEx(RegKey key, const std::string& name, std::uint32_t& type,
+                             unsigned char* data, std::uint32_t& size) {
+    if (Injected("RegQueryValueEx")) return ErrorAccessDenied;
+    if (data && S().failDataRequest) {
+        S().failDataRequest = false;
+        return ErrorAccessDenied;
+    }
+    const RegistryKey& k = S().keys.at(S().openKeys.at(key));
+    auto it = k.values.find(Lower(name));
+    if (it == k.values.end()) return ErrorFileNotFound;
+    const std::string& stored = it->second.data;
+    type = it->second.type;
+    if (data == nullptr) {
+        size = static_cast<std::uint32_t>(stored.size());
+        return 0;
+    }
+    if (size < stored.size()) {
+        size = static_cast<std::uint32_t>(stored.size());
+        return ErrorMoreData;
+    }
+    std::memcpy(data, stored.data(), stored.size());
+    size = static_cast<std::uint32_t>(stored.size());
+    return 0;
+}
+
+std::int32_t RegCloseKey(RegKey key) {
+    return S().openKeys.erase(key) ? 0 : 6;
+}
+
+// ---- Text ----
+
+// A total order that ignores the case of ASCII letters: bytes compared as
+// lower-case, then the shorter text first.
+int CompareStringIgnoreCase(const char* a, std::int32_t lengthA, const char* b, std::int32_t lengthB) {
+    const std::int32_t common = std::min(lengthA, lengthB);
+    for (std::int32_t i = 0; i < common; ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
+        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
+        if (x != y) return x < y ? 1 : 3;
+    }
+    return lengthA < lengthB ? 1 : lengthA > lengthB ? 3 : 2;
+}
+
+bool IsDbcsLeadByte(unsigned char byte) { return S().leadBytes.count(byte) != 0; }
+
+int MessageBox(const char* text, const char* caption, std::uint32_t style) {
+    S().boxes.push_back({text, caption, style});
+    return 1;
+}
+
+// ---- Version and privileges ----
+
+bool GetVersionEx(VersionInfo& info) {
+    ++S().versionQueries;
+    if (!S().versionSucceeds) return false;
+    info = S().version;
+    return true;
+}
+
+bool OpenProcessToken(std::uint32_t access, TokenHandle& token) {
+    if (Injected("OpenProcessToken") || !S().tokenOpens || access != TokenAdjustPrivileges)
+        return Fail(ErrorAccessDenied);
+    ++S().openTokens;
+    token = 0x2000;
+    return true;
+}
+
+bool LookupPrivilegeValue(const char* name, Luid& luid) {
+    if (Injected("LookupPrivilegeValue") || !S().privileges.count(name)) return Fail(1313);
+    luid.lowPart = static_cast<std::uint32_t>(std::hash<std::string>()(name) & 0xFFFF) + 2;
+    luid.highPart = 0;
+    S().luids[luid.lowPart] = name;
+    return true;
+}
+
+bool AdjustTokenPrivilege(TokenHandle, const Luid& luid, std::uint32_t attributes) {
+    if (Injected("AdjustTokenPrivileges")) return Fail(ErrorAccessDenied);
+    S().adjustments.push_back({S().luids[luid.lowPart], attributes});
+    return true;
+}
+
+void CloseToken(TokenHandle) { --S().openTokens; }
+
+// ---- Process and modules ----
+
+ModuleHandle GetOwnModule() { return 0x400000; }
+
+bool FindCommittedRegion(std::uintptr_t, std::uintptr_t&) { return false; }
+
+std::uint32_t GetModuleFileName(ModuleHandle, char* buffer, std::uint32_t capacity) {
+    if (capacity == 0) return 0;
+    const std::string& path = S().modulePath;
+    const std::size_t n = std::min<std::size_t>(path.size(), capacity - 1);
+    std::memcpy(buffer, path.data(), n);
+    buffer[n] = '\0';
+    return static_cast<std::uint32_t>(n);
+}
+
+bool IsDebuggerPresent() { return S().debugger; }
+
+[[noreturn]] void ExitProcess(std::uint32_t code) {
+    for (const host::ShownBox& box : S().boxes) {
+        std::string text = box.text;
+        std::replace(text.begin(), text.end(), '\n', '|');
+        std::fprintf(stderr, "box 0x%X [%s] [%s]\n", box.style, box.caption.c_str(), text.c_str());
+    }
+    std::fflush(stderr);
+    std::_Exit(static_cast<int>(code));
+}
+
+}  // namespace plat
+
+namespace host {
+
+void SetRegistryValue(const std::string& key, const std::string& name, std::uint32_t type,
+                      const std::string& data) {
+    S().keys[Lower(key)].values[Lower(name)] = {type, data};
+}
+void CreateRegistryKey(const std::string& key) { S().keys[Lower(key)]; }
+void SetRegistryKeyReadOnly(const std::string& key, bool readOnly) { S().keys[Lower(key)].readOnly = readOnly; }
+void FailNextDataRequest() { S().failDataRequest = true; }
+const std::vector<RegistryOpen>& RegistryOpens() { return S().registryOpens; }
+int OpenRegistryKeys() { return static_cast<int>(S().openKeys.size()); }
+const std::vector<ShownBox>& ShownBoxes() { return S().boxes; }
+void SetDbcsLeadBytes(const std::set<unsigned char>& leadBytes) { S().leadBytes = leadBytes; }
+void SetVersion(const plat::VersionInfo& info, bool succeeds) {
+    S().version = info;
+    S().versionSucceeds = succeeds;
+}
+int VersionQueries() { return S().versionQueries; }
+void SetKnownPrivileges(const std::set<std::string>& names) { S().privileges = names; }
+void SetTokenOpens(bool succeeds) { S().tokenOpens = succeeds; }
+const std::vector<Adjustment>& Adjustments() { return S().adjustments; }
+int OpenTokens() { return S().openTokens; }
+void SetModulePath(const std::string& path) { S().modulePath = path; }
+void SetDebuggerPresent(bool present) { S().debugger = present; }
+int OpenFiles() { return static_cast<int>(S().files.size()); }
+void FailCall(std::uint64_t n) {
+    S().failAt = n;
+    S().calls = 0;
+    S().failedCall.clear();
+}
+std::uint64_t CallsCounted() { return S().calls; }
+const std::string& FailedCall() { return S().failedCall; }
+
+void Reset() {
+    for (auto& [handle, file] : S().files) ::close(file.fd);
+    S() = State{};
+}
+
+}  // namespace host
+}  // namespace pm
+
+#include "runtime/stringtable.h"
+
+namespace pm::plat {
+
+int LoadString(std::uint32_t id, char* buffer, int capacity) {
+    const char* text = nullptr;
+    switch (id) {
+    case IDS_FAILURE_FORMAT: text = TEXT_FAILURE_FORMAT; break;
+    case IDS_FAILURE_TITLE: text = TEXT_FAILURE_TITLE; break;
+    case IDS_OUT_OF_MEMORY: text = TEXT_OUT_OF_MEMORY; break;
+    case IDS_RANGE_ERROR: text = TEXT_RANGE_ERROR; break;
+    case IDS_INT_OVERFLOW: text = TEXT_INT_OVERFLOW; break;
+    default: break;
+    }
+    if (capacity <= 0) return 0;
+    const int n = text ? std::min<int>(static_cast<int>(std::strlen(text)), capacity - 1) : 0;
+    if (n) std::memcpy(buffer, text, static_cast<std::size_t>(n));
+    buffer[n] = '\0';
+    return n;
+}
+
+}  // namespace pm::plat
+
+namespace pm::plat {
+
+// Native tests do not provoke processor faults; the host keeps no handler.
+void InstallFaultHandler(FaultHandler) {}
+void RemoveFaultHandler() {}
+
+}  // namespace pm::plat

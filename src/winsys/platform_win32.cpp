@@ -1,0 +1,231 @@
+// Win32 side of the platform layer: each function is the Windows call it
+// is named after, with the arguments the program always passes.
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+// The layer's functions share their names with the system's; drop the
+// system's A/W name macros so that they do not rename ours.
+#undef CreateFile
+#undef DeleteFile
+#undef ReplaceFile
+#undef MessageBox
+#undef GetVersionEx
+#undef LookupPrivilegeValue
+#undef GetModuleFileName
+#undef LoadString
+#undef RegOpenKeyEx
+#undef RegQueryValueEx
+
+#include "winsys/platform.h"
+
+namespace pm::plat {
+namespace {
+
+HANDLE H(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+
+}  // namespace
+
+static_assert(sizeof(OSVERSIONINFOA) == 148, "version record size");
+
+std::uint32_t LastError() { return ::GetLastError(); }
+
+FileHandle CreateFile(const std::string& path, std::uint32_t access, std::uint32_t share,
+                      std::uint32_t disposition) {
+    const HANDLE h = ::CreateFileA(path.c_str(), access, share, nullptr, disposition,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+    return h == INVALID_HANDLE_VALUE ? InvalidFile : reinterpret_cast<FileHandle>(h);
+}
+
+bool FileSize(FileHandle file, std::uint64_t& size) {
+    LONG high = 0;
+    const DWORD here = ::SetFilePointer(H(file), 0, &high, FILE_CURRENT);
+    if (here == INVALID_SET_FILE_POINTER && ::GetLastError() != NO_ERROR) return false;
+    const LONG hereHigh = high;
+    high = 0;
+    const DWORD end = ::SetFilePointer(H(file), 0, &high, FILE_END);
+    if (end == INVALID_SET_FILE_POINTER && ::GetLastError() != NO_ERROR) return false;
+    const std::uint64_t endAt = (static_cast<std::uint64_t>(static_cast<DWORD>(high)) << 32) | end;
+    const std::uint64_t hereAt = (static_cast<std::uint64_t>(static_cast<DWORD>(hereHigh)) << 32) | here;
+    LONG backHigh = hereHigh;
+    if (::SetFilePointer(H(file), static_cast<LONG>(here), &backHigh, FILE_BEGIN) == INVALID_SET_FILE_POINTER &&
+        ::GetLastError() != NO_ERROR)
+        return false;
+    size = endAt - hereAt;
+    return true;
+}
+
+bool ReadFile(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t& done) {
+    DWORD n = 0;
+    const BOOL ok = ::ReadFile(H(file), buffer, count, &n, nullptr);
+    done = n;
+    return ok != FALSE;
+}
+
+bool WriteFile(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t& done) {
+    DWORD n = 0;
+    const BOOL ok = ::WriteFile(H(file), buffer, count, &n, nullptr);
+    done = n;
+    return ok != FALSE;
+}
+
+bool FlushFileBuffers(FileHandle file) { return ::FlushFileBuffers(H(file)) != FALSE; }
+void CloseFile(FileHandle file) { ::CloseHandle(H(file)); }
+bool DeleteFile(const std::string& path) { return ::DeleteFileA(path.c_str()) != FALSE; }
+
+bool ReplaceFile(const std::string& replaced, const std::string& replacement) {
+    return ::ReplaceFileA(replaced.c_str(), replacement.c_str(), nullptr, 0, nullptr, nullptr) != FALSE;
+}
+
+bool MoveFileReplace(const std::string& from, const std::string& to) {
+    return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+bool FindFirst(const std::string& pattern, std::uint32_t& attributes) {
+    WIN32_FIND_DATAA data;
+    const HANDLE h = ::FindFirstFileA(pattern.c_str(), &data);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    ::FindClose(h);
+    attributes = data.dwFileAttributes;
+    return true;
+}
+
+std::int32_t RegOpenKeyEx(RegKey root, const std::string& subkey, std::uint32_t access, RegKey& key) {
+    HKEY h = nullptr;
+    const LONG status = ::RegOpenKeyExA(reinterpret_cast<HKEY>(root), subkey.c_str(), 0, access, &h);
+    key = reinterpret_cast<RegKey>(h);
+    return status;
+}
+
+std::int32_t RegQueryValueEx(RegKey key, const std::string& name, std::uint32_t& type,
+                             unsigned char* data, std::uint32_t& size) {
+    DWORD t = type, n = size;
+    const LONG status = ::RegQueryValueExA(reinterpret_cast<HKEY>(key), name.c_str(), nullptr, &t, data, &n);
+    type = t;
+    size = n;
+    return status;
+}
+
+std::int32_t RegCloseKey(RegKey key) { return ::RegCloseKey(reinterpret_cast<HKEY>(key)); }
+
+int CompareStringIgnoreCase(const char* a, std::int32_t lengthA, const char* b, std::int32_t lengthB) {
+    return ::CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a, lengthA, b, lengthB);
+}
+
+bool IsDbcsLeadByte(unsigned char byte) { return ::IsDBCSLeadByte(byte) != FALSE; }
+
+int MessageBox(const char* text, const char* caption, std::uint32_t style) {
+    return ::MessageBoxA(nullptr, text, caption, style);
+}
+
+bool GetVersionEx(VersionInfo& info) {
+    OSVERSIONINFOA v{};
+    v.dwOSVersionInfoSize = sizeof v;
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#endif
+    const BOOL ok = ::GetVersionExA(&v);
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+    info = {v.dwMajorVersion, v.dwMinorVersion, v.dwBuildNumber, v.dwPlatformId};
+    return ok != FALSE;
+}
+
+bool OpenProcessToken(std::uint32_t access, TokenHandle& token) {
+    HANDLE h = nullptr;
+    const BOOL ok = ::OpenProcessToken(::GetCurrentProcess(), access, &h);
+    token = reinterpret_cast<TokenHandle>(h);
+    return ok != FALSE;
+}
+
+bool LookupPrivilegeValue(const char* name, Luid& luid) {
+    LUID l{};
+    if (!::LookupPrivilegeValueA(nullptr, name, &l)) return false;
+    luid = {l.LowPart, l.HighPart};
+    return true;
+}
+
+bool AdjustTokenPrivilege(TokenHandle token, const Luid& luid, std::uint32_t attributes) {
+    TOKEN_PRIVILEGES privileges{};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Luid.LowPart = luid.lowPart;
+    privileges.Privileges[0].Luid.HighPart = luid.highPart;
+    privileges.Privileges[0].Attributes = attributes;
+    return ::AdjustTokenPrivileges(reinterpret_cast<HANDLE>(token), FALSE, &privileges, 0, nullptr,
+                                   nullptr) != FALSE;
+}
+
+void CloseToken(TokenHandle token) { ::CloseHandle(reinterpret_cast<HANDLE>(token)); }
+
+ModuleHandle GetOwnModule() { return reinterpret_cast<ModuleHandle>(::GetModuleHandleA(nullptr)); }
+
+bool FindCommittedRegion(std::uintptr_t address, std::uintptr_t& allocationBase) {
+    MEMORY_BASIC_INFORMATION info{};
+    if (::VirtualQuery(reinterpret_cast<const void*>(address), &info, sizeof info) == 0) return false;
+    if (info.State != MEM_COMMIT) return false;
+    allocationBase = reinterpret_cast<std::uintptr_t>(info.AllocationBase);
+    return true;
+}
+
+std::uint32_t GetModuleFileName(ModuleHandle module, char* buffer, std::uint32_t capacity) {
+    return ::GetModuleFileNameA(reinterpret_cast<HMODULE>(module), buffer, capacity);
+}
+
+int LoadString(std::uint32_t id, char* buffer, int capacity) {
+    return ::LoadStringA(::GetModuleHandleA(nullptr), id, buffer, capacity);
+}
+
+bool IsDebuggerPresent() { return ::IsDebuggerPresent() != FALSE; }
+
+[[noreturn]] void ExitProcess(std::uint32_t code) { ::ExitProcess(code); }
+
+}  // namespace pm::plat
+
+namespace pm::plat {
+namespace {
+
+FaultHandler faultHandler = nullptr;
+LPTOP_LEVEL_EXCEPTION_FILTER previousFilter = nullptr;
+
+struct FaultReport {
+    Fault fault;
+    std::uintptr_t address;
+};
+
+DWORD WINAPI ReportOnFreshStack(LPVOID parameter) {
+    const auto* report = static_cast<const FaultReport*>(parameter);
+    faultHandler(report->fault, report->address);
+    return 0;
+}
+
+LONG WINAPI TopLevelFilter(EXCEPTION_POINTERS* pointers) {
+    if (::IsDebuggerPresent() || faultHandler == nullptr) return EXCEPTION_CONTINUE_SEARCH;
+    FaultReport report{Fault::AccessViolation,
+                       reinterpret_cast<std::uintptr_t>(pointers->ExceptionRecord->ExceptionAddress)};
+    switch (pointers->ExceptionRecord->ExceptionCode) {
+    case EXCEPTION_ACCESS_VIOLATION: report.fault = Fault::AccessViolation; break;
+    case EXCEPTION_STACK_OVERFLOW: report.fault = Fault::StackOverflow; break;
+    default: return EXCEPTION_CONTINUE_SEARCH;
+    }
+    // The faulting thread's stack may be all but used up (a stack overflow),
+    // so the report is made on a thread of its own; the handler ends the
+    // process from there.
+    const HANDLE thread = ::CreateThread(nullptr, 256 * 1024, ReportOnFreshStack, &report, 0, nullptr);
+    if (thread != nullptr) ::WaitForSingleObject(thread, INFINITE);
+    ::ExitProcess(1);
+}
+
+}  // namespace
+
+void InstallFaultHandler(FaultHandler handler) {
+    faultHandler = handler;
+    previousFilter = ::SetUnhandledExceptionFilter(TopLevelFilter);
+}
+
+void RemoveFaultHandler() {
+    ::SetUnhandledExceptionFilter(previousFilter);
+    faultHandler = nullptr;
+}
+
+}  // namespace pm::plat

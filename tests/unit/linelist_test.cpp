@@ -1,0 +1,244 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "runtime/failure.h"
+#include "runtime/linelist.h"
+#include "support.h"
+
+namespace pm {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+Lines Contents(LineList& list) {
+    Lines lines;
+    for (std::int32_t i = 0; i < list.LineCount(); ++i) lines.push_back(list.LineAt(i));
+    return lines;
+}
+
+// The list's rules written out plainly, one step at a time: the reference
+// the real list must match line for line and result for result.
+struct ReferenceList {
+    Lines lines;
+    bool sorted = false;
+
+    static int Cmp(const std::string& a, const std::string& b) { return CompareLines(a, b); }
+
+    void Quicksort(long l, long r) {
+        long i, j, p;
+        do {
+            i = l;
+            j = r;
+            p = (l + r) / 2;
+            do {
+                while (Cmp(lines[i], lines[p]) < 0) ++i;
+                while (Cmp(lines[j], lines[p]) > 0) --j;
+                if (i <= j) {
+                    std::swap(lines[i], lines[j]);
+                    if (p == i) p = j;
+                    else if (p == j) p = i;
+                    ++i;
+                    --j;
+                }
+            } while (i <= j);
+            if (l < j) Quicksort(l, j);
+            l = i;
+        } while (i < r);
+    }
+    void Sort() {
+        if (!sorted && lines.size() >= 2) Quicksort(0, static_cast<long>(lines.size()) - 1);
+    }
+    void SetSorted() {
+        if (sorted) return;
+        Sort();
+        sorted = true;
+    }
+    int Add(const std::string& line) {
+        if (!sorted) {
+            lines.push_back(line);
+            return static_cast<int>(lines.size()) - 1;
+        }
+        long lo = 0, hi = static_cast<long>(lines.size()) - 1;
+        bool found = false;
+        while (lo <= hi) {
+            const long mid = (lo + hi) / 2;
+            const int c = Cmp(lines[mid], line);
+            if (c < 0) {
+                lo = mid + 1;
+            } else {
+                hi = mid - 1;
+                if (c == 0) {
+                    found = true;
+                    lo = mid;
+                }
+            }
+        }
+        if (!found) lines.insert(lines.begin() + lo, line);
+        return static_cast<int>(lo);
+    }
+};
+
+TEST(LineList, MatchesThePlainRulesOnRandomInput) {
+    std::mt19937 random(20261207);
+    const char* pieces[] = {"", "a", "A", "b", "B", "1:2/3", "1:2/3=C:\\A.BMP", "1:2/3=c:\\a.bmp", "x", "X", "=", "z z"};
+    for (int round = 0; round < 400; ++round) {
+        const auto pick = [&] {
+            std::string s;
+            const int parts = static_cast<int>(random() % 3);
+            for (int k = 0; k <= parts; ++k) s += pieces[random() % std::size(pieces)];
+            return s;
+        };
+        LineList list;
+        ReferenceList reference;
+        const int loaded = static_cast<int>(random() % 40);
+        for (int i = 0; i < loaded; ++i) {
+            const std::string line = pick();
+            EXPECT_EQ(list.AddLine(line), reference.Add(line));
+        }
+        list.SetDuplicatePolicy(DuplicatePolicy::Ignore);
+        list.SortLines();
+        reference.Sort();
+        list.SetSortedMode(true);
+        reference.SetSorted();
+        const int added = static_cast<int>(random() % 60);
+        for (int i = 0; i < added; ++i) {
+            const std::string line = pick();
+            ASSERT_EQ(list.AddLine(line), reference.Add(line)) << "round " << round << " line " << line;
+            ASSERT_EQ(list.LineCount(), static_cast<std::int32_t>(reference.lines.size()));
+            if (random() % 16 == 0) {
+                ASSERT_EQ(Contents(list), reference.lines) << "round " << round;
+            }
+        }
+        ASSERT_EQ(Contents(list), reference.lines) << "round " << round;
+    }
+}
+
+TEST(LineList, SortingPassesArrangeEqualLinesAsTheListDoes) {
+    const struct {
+        Lines input, afterSortLines, afterSortedMode;
+    } rows[] = {
+        {{"B", "a", "A", "b"}, {"A", "a", "b", "B"}, {"a", "A", "B", "b"}},
+        {{"A", "a"}, {"a", "A"}, {"A", "a"}},
+        {{"x", "x", ""}, {"", "x", "x"}, {"", "x", "x"}},
+    };
+    for (const auto& row : rows) {
+        LineList list;
+        for (const auto& line : row.input) list.AddLine(line);
+        list.SortLines();
+        EXPECT_EQ(Contents(list), row.afterSortLines);
+        list.SetSortedMode(true);
+        EXPECT_EQ(Contents(list), row.afterSortedMode);
+        list.SortLines();  // no effect in sorted mode
+        EXPECT_EQ(Contents(list), row.afterSortedMode);
+    }
+}
+
+TEST(LineList, AddingInSortedMode) {
+    LineList list;
+    list.AddLine("X");
+    list.SetSortedMode(true);
+    EXPECT_EQ(list.AddLine("x"), 0);
+    EXPECT_EQ(Contents(list), Lines{"X"});
+
+    LineList bd;
+    bd.AddLine("b");
+    bd.AddLine("d");
+    bd.SetSortedMode(true);
+    EXPECT_EQ(bd.AddLine("c"), 1);
+    EXPECT_EQ(bd.AddLine("a"), 0);
+    EXPECT_EQ(bd.AddLine("e"), 4);
+    EXPECT_EQ(bd.AddLine("C"), 2);
+    EXPECT_EQ(Contents(bd), (Lines{"a", "b", "c", "d", "e"}));
+}
+
+TEST(LineList, IndexOutsideTheListFails) {
+    LineList list;
+    list.AddLine("only");
+    for (const std::int32_t index : {1, -1}) {
+        try {
+            list.LineAt(index);
+            ADD_FAILURE() << "no failure for " << index;
+        } catch (const EStringListError& failure) {
+            EXPECT_EQ(std::string(failure.Message()), "List index out of bounds (" + std::to_string(index) + ")");
+            EXPECT_STREQ(failure.KindName(), "EStringListError");
+        }
+    }
+}
+
+TEST(LineList, ReadingCutsLinesByTheTextRules) {
+    const struct {
+        std::string bytes;
+        Lines lines;
+    } rows[] = {
+        {"A\r\nB", {"A", "B"}},
+        {"A\r\nB\r\n", {"A", "B"}},
+        {"A\n\rB", {"A", "", "B"}},
+        {"A\r\rB", {"A", "", "B"}},
+        {"A\rB\nC", {"A", "B", "C"}},
+        {"A\n\nB\n", {"A", "", "B"}},
+        {"\r\n", {""}},
+        {std::string("AB\0CD\r\nE", 8), {"AB"}},
+        {"", {}},
+        {std::string("\0AB", 3), {}},
+        {"\xEF\xBB\xBFx\t\x1A\xFF\r\n", {"\xEF\xBB\xBFx\t\x1A\xFF"}},
+    };
+    test::ScratchDir dir;
+    for (const auto& row : rows) {
+        dir.Write("f.txt", row.bytes);
+        LineList list;
+        list.AddLine("old");
+        list.ReadLines(dir.Path("f.txt"));
+        EXPECT_EQ(Contents(list), row.lines);
+    }
+}
+
+TEST(LineList, WritingEndsEveryLineWithCrLfAndKeepsBytes) {
+    test::ScratchDir dir;
+    const std::string bytes = "\xEF\xBB\xBFx\t\x1A\xFF\r\n\r\nlast\r\n";
+    dir.Write("in.txt", bytes);
+    LineList list;
+    list.ReadLines(dir.Path("in.txt"));
+    list.WriteLines(dir.Path("out.txt"));
+    EXPECT_EQ(dir.Read("out.txt"), bytes);
+
+    dir.Write("old.txt", "something long that goes away");
+    LineList empty;
+    empty.WriteLines(dir.Path("old.txt"));
+    EXPECT_EQ(dir.Read("old.txt"), "");
+
+    LineList unterminated;
+    dir.Write("u.txt", "a\rb");
+    unterminated.ReadLines(dir.Path("u.txt"));
+    unterminated.WriteLines(dir.Path("u.txt"));
+    EXPECT_EQ(dir.Read("u.txt"), "a\r\nb\r\n");
+    EXPECT_EQ(dir.EntryCount(), 4u) << "a temporary file was left behind";
+}
+
+TEST(LineList, FileFailuresNameThePathAndKeepTheList) {
+    test::ScratchDir dir;
+    LineList list;
+    list.AddLine("kept");
+    const std::string missing = dir.Path("missing.txt");
+    try {
+        list.ReadLines(missing);
+        ADD_FAILURE() << "read a missing file";
+    } catch (const EFOpenError& failure) {
+        EXPECT_EQ(std::string(failure.Message()), "Cannot open file " + missing);
+    }
+    EXPECT_EQ(Contents(list), Lines{"kept"});
+
+    const std::string nowhere = dir.Path("no\\such\\folder.cfg");
+    try {
+        list.WriteLines(nowhere);
+        ADD_FAILURE() << "wrote into a missing folder";
+    } catch (const EFCreateError& failure) {
+        EXPECT_EQ(std::string(failure.Message()), "Cannot create file " + nowhere);
+    }
+    EXPECT_EQ(dir.EntryCount(), 0u);
+}
+
+}  // namespace
+}  // namespace pm
