@@ -1,0 +1,208 @@
+#include <gtest/gtest.h>
+
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "app/conversion.h"
+#include "app/pictureindex.h"
+#include "runtime/failure.h"
+#include "support.h"
+#include "winsys/hostplatform.h"
+
+namespace pm {
+namespace {
+
+constexpr const char* Cfg = "CFG\\PictoCfg.cfg";
+constexpr const char* Inf = "BMP\\fmmp0000.inf";
+
+struct Outcome {
+    std::string box;         // text of the one box shown, empty if none
+    std::uint32_t style = 0;
+    std::string failure;     // "Kind: message" of a failure, empty if none
+};
+
+class Conversion : public ::testing::Test {
+protected:
+    void SetUp() override {
+        host::Reset();
+        host::SetRegistryValue(HomeKey, HomeValue, plat::RegSz, dir.Home() + std::string(1, '\0'));
+        dir.MakeDir("BMP");
+        dir.MakeDir("CFG");
+    }
+    void TearDown() override { EXPECT_EQ(host::OpenFiles(), 0) << "a file was left open"; }
+
+    Outcome Run() {
+        Outcome outcome;
+        try {
+            RunConversion();
+        } catch (const Exception& failure) {
+            outcome.failure = std::string(failure.KindName()) + ": " + failure.Message();
+        }
+        const auto& boxes = host::ShownBoxes();
+        EXPECT_LE(boxes.size(), 1u);
+        if (!boxes.empty()) {
+            outcome.box = boxes[0].text;
+            outcome.style = boxes[0].style;
+            EXPECT_EQ(boxes[0].caption, boxes[0].style == plat::MbIconInformation ? "Information" : "Error");
+        }
+        return outcome;
+    }
+
+    test::ScratchDir dir;
+};
+
+TEST_F(Conversion, MergesTheIndexIntoTheConfiguration) {
+    const struct {
+        const char* what;
+        const char* index;
+        bool hasConfiguration;
+        std::string configuration;
+        const char* box;
+        const char* written;        // null: file as it was
+    } rows[] = {
+        {"new file, two pictures for one address", "b.bmp,N,1:2/3\r\na.gif,N,1:2/3\r\n", false, "", TextConverted,
+         "1:2/3=@BMP\\a.gif\r\n1:2/3=@BMP\\b.bmp\r\n"},
+        {"existing lines kept, sorted", "", true, "B=x\r\na=y\r\n", TextConverted, "a=y\r\nB=x\r\n"},
+        {"case variant not added", "A.BMP,N,1:2/3\r\n", true, "1:2/3=@BMP\\a.bmp\r\n", TextConverted,
+         "1:2/3=@BMP\\a.bmp\r\n"},
+        {"repeats and blank lines survive", "c.bmp,N,2:2/2\r\n", true, "x=1\r\n\r\nx=1\r\n", TextConverted,
+         "\r\n2:2/2=@BMP\\c.bmp\r\nx=1\r\nx=1\r\n"},
+        {"records all rejected, no file", "a.jpg,N,1:2/3\r\nb.bmp,,1:2/3\r\nc.bmp,N,bad\r\n", false, "",
+         TextNothingFound, nullptr},
+        {"existing empty file, nothing usable", "junk\r\n", true, "", TextNothingFound, nullptr},
+        {"NUL-filled file gives no lines", "junk", true, std::string(4, '\0'), TextNothingFound, nullptr},
+        {"rejected records still rewrite a file", "a.jpg,N,1:2/3", true, "z\r\ny", TextConverted, "y\r\nz\r\n"},
+        {"addresses kept as written", "p.gif,N,02:5020/$64.0 2:5020/100", false, "", TextConverted,
+         "02:5020/$64.0=@BMP\\p.gif\r\n2:5020/100=@BMP\\p.gif\r\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        host::Reset();
+        host::SetRegistryValue(HomeKey, HomeValue, plat::RegSz, dir.Home());
+        std::filesystem::remove(dir.Native(Cfg));
+        dir.Write(Inf, row.index);
+        std::string before = row.configuration;
+        for (std::size_t at; (at = before.find('@')) != std::string::npos;) before.replace(at, 1, dir.Home());
+        if (row.hasConfiguration) dir.Write(Cfg, before);
+        const Outcome outcome = Run();
+        EXPECT_EQ(outcome.failure, "");
+        EXPECT_EQ(outcome.box, row.box);
+        EXPECT_EQ(outcome.style, row.box == TextConverted ? plat::MbIconInformation : plat::MbIconError);
+        if (row.written) {
+            std::string expected = row.written;
+            for (std::size_t at; (at = expected.find('@')) != std::string::npos;) expected.replace(at, 1, dir.Home());
+            EXPECT_EQ(dir.Read(Cfg), expected);
+        } else {
+            EXPECT_EQ(dir.Exists(Cfg), row.hasConfiguration);
+            if (row.hasConfiguration) {
+                EXPECT_EQ(dir.Read(Cfg), before);
+            }
+        }
+        EXPECT_EQ(dir.EntryCount(), dir.Exists(Cfg) ? 4u : 3u) << "stray file";
+    }
+}
+
+TEST_F(Conversion, IndexMissingTouchesNothing) {
+    dir.Write(Cfg, "keep\r\n");
+    EXPECT_EQ(Run().box, TextIndexMissing);
+    EXPECT_EQ(host::ShownBoxes()[0].style, plat::MbIconError);
+    EXPECT_EQ(dir.Read(Cfg), "keep\r\n");
+
+    host::Reset();
+    host::SetRegistryValue(HomeKey, HomeValue, plat::RegSz, dir.Home());
+    dir.MakeDir("BMP\\fmmp0000.inf");  // a folder is not the index
+    EXPECT_EQ(Run().box, TextIndexMissing);
+}
+
+TEST_F(Conversion, HomeWithoutTrailingBackslashIsUsedAsWritten) {
+    dir.Write(Inf, "a.bmp,N,1:2/3");
+    std::string home = dir.Home();
+    home.pop_back();
+    host::SetRegistryValue(HomeKey, HomeValue, plat::RegSz, home);
+    EXPECT_EQ(Run().box, TextIndexMissing);
+    // ...unless such a file exists: home + "BMP\fmmp0000.inf".
+    std::filesystem::create_directories(std::filesystem::path(home + "BMP"));
+    std::ofstream(home + "BMP/fmmp0000.inf") << "a.bmp,N,1:2/3";
+    std::filesystem::create_directories(std::filesystem::path(home + "CFG"));
+    host::Reset();
+    host::SetRegistryValue(HomeKey, HomeValue, plat::RegSz, home);
+    EXPECT_EQ(Run().box, TextConverted);
+    std::ifstream written(home + "CFG/PictoCfg.cfg", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(written), {}), "1:2/3=" + home + "BMP\\a.bmp\r\n");
+    std::filesystem::remove_all(home + "BMP");
+    std::filesystem::remove_all(home + "CFG");
+}
+
+TEST_F(Conversion, NoHomeWorksInTheCurrentFolder) {
+    dir.Write(Inf, "a.bmp,N,1:2/3");
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir.Native(""));
+    for (const bool valueExists : {false, true}) {
+        host::Reset();
+        if (valueExists) host::SetRegistryValue(HomeKey, HomeValue, plat::RegSz, std::string(1, '\0'));
+        std::filesystem::remove(dir.Native(Cfg));
+        EXPECT_EQ(Run().box, TextConverted);
+        EXPECT_EQ(dir.Read(Cfg), "1:2/3=BMP\\a.bmp\r\n");
+    }
+    std::filesystem::current_path(previous);
+}
+
+TEST_F(Conversion, FailuresEndTheRunWithoutABox) {
+    dir.Write(Inf, "a.bmp,N,1:2/3");
+    std::filesystem::remove_all(dir.Native("CFG"));
+    EXPECT_EQ(Run().failure, "EFCreateError: Cannot create file " + dir.Path(Cfg));
+    EXPECT_TRUE(host::ShownBoxes().empty());
+
+    host::Reset();
+    host::SetRegistryValue(HomeKey, HomeValue, plat::RegDword, "\x01\0\0\0");
+    EXPECT_EQ(Run().failure, "ERegistryException: Invalid data type for 'HomeDir'");
+}
+
+TEST_F(Conversion, ConfigurationInUseOrReadOnlyIsLeftAsItWas) {
+    dir.Write(Inf, "a.bmp,N,1:2/3");
+    dir.Write(Cfg, "old=1\r\n");
+    {
+        // Another program holds the file open for writing.
+        const plat::FileHandle other = plat::CreateFile(dir.Path(Cfg), plat::GenericWrite,
+                                                        plat::FileShareRead | plat::FileShareWrite, plat::OpenExisting);
+        ASSERT_NE(other, plat::InvalidFile);
+        EXPECT_EQ(Run().failure, "EFOpenError: Cannot open file " + dir.Path(Cfg));
+        plat::CloseFile(other);
+    }
+    host::Reset();
+    host::SetRegistryValue(HomeKey, HomeValue, plat::RegSz, dir.Home());
+    dir.SetReadOnly(Cfg, true);
+    EXPECT_EQ(Run().failure, "EFCreateError: Cannot create file " + dir.Path(Cfg));
+    EXPECT_EQ(dir.Read(Cfg), "old=1\r\n");
+    EXPECT_EQ(dir.EntryCount(), 4u);
+}
+
+TEST_F(Conversion, ConfigurationDatedOutsideDosTimesIsStillLoaded) {
+    dir.Write(Inf, "a.bmp,N,1:2/3");
+    for (const long long seconds : {0LL, 4417977600LL /* 2110 */}) {
+        host::Reset();
+        host::SetRegistryValue(HomeKey, HomeValue, plat::RegSz, dir.Home());
+        dir.Write(Cfg, "kept=1\r\n");
+        const timeval times[2] = {{static_cast<time_t>(seconds), 0}, {static_cast<time_t>(seconds), 0}};
+        ASSERT_EQ(::utimes(dir.Native(Cfg).c_str(), times), 0);
+        EXPECT_EQ(Run().box, TextConverted);
+        EXPECT_EQ(dir.Read(Cfg), "1:2/3=" + dir.Home() + "BMP\\a.bmp\r\nkept=1\r\n");
+    }
+}
+
+TEST(PictureFilter, TrailByteOfADoubleByteCharacterIsNotABackslash) {
+    host::Reset();
+    EXPECT_EQ(UpperExtension("C:\\a.b\x95\\"), "");
+    // 0x95 0x5C is one character whose second byte looks like a backslash.
+    host::SetDbcsLeadBytes({0x95});
+    EXPECT_EQ(UpperExtension("C:\\a.b\x95\\"), ".B\x95\\");
+    EXPECT_EQ(UpperExtension("C:\\a.b\x95\\x\\y"), "");
+    EXPECT_EQ(UpperExtension("C:\\a\x95x.gif"), ".GIF");
+    EXPECT_EQ(UpperExtension("C:\\a.gif\x95"), ".GIF\x95");
+    host::Reset();
+}
+
+}  // namespace
+}  // namespace pm
