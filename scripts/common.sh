@@ -54,11 +54,19 @@ start_wine() {
     for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
 
     "$ROOT/scripts/wine-run" --boot
+
+    # As root: a 64 KiB disk of its own, drive Q:, for the full-disk test.
+    if [ "$(id -u)" = 0 ] && mkdir -p "$PICTOMAP_WINE_DIR/full" &&
+        mount -t tmpfs -o size=64k,mode=0777 tmpfs "$PICTOMAP_WINE_DIR/full" 2>/dev/null; then
+        ln -sfn "$PICTOMAP_WINE_DIR/full" "$PICTOMAP_WINEPREFIX/dosdevices/q:"
+        export PICTOMAP_FULL_DISK='Q:'
+    fi
     trap stop_wine EXIT
 }
 
 stop_wine() {
     "$ROOT/scripts/wine-run" --stop || true
+    mountpoint -q "${PICTOMAP_WINE_DIR:-/nonexistent}/full" 2>/dev/null && umount "$PICTOMAP_WINE_DIR/full" || true
     [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null || true
     [ -n "${PICTOMAP_WINE_DIR:-}" ] && rm -rf "$PICTOMAP_WINE_DIR" 2>/dev/null || true
 }

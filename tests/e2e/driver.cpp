@@ -1,0 +1,529 @@
+// End-to-end tests of the real Pictomap.exe, as a user's machine runs it:
+// prepare the registry value and the files, start the program, find its
+// message box, read caption, text and icon, press OK, then check the exit
+// code and the exact bytes left on disk. Runs the same on Windows and Wine.
+//
+//   e2e_driver Pictomap.exe PictomapFaults.exe [--full-disk FOLDER] [--relay-log FILE]
+//
+// Under Wine, --relay-log names the file that receives the driver's (and
+// so its children's) standard error: the driver turns on Wine's relay trace
+// of MessageBoxA for the program and reads each box's exact style there.
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char* KeyPath = "SoftWare\\Velkorware\\Quernpost";
+
+std::string program, faultProgram, fullDisk, relayLog;
+std::size_t relayOffset = 0;
+int passed = 0, failed = 0;
+std::string currentCase;
+
+void Check(bool ok, const std::string& what) {
+    if (ok) return;
+    ++failed;
+    std::printf("  FAILED [%s]: %s\n", currentCase.c_str(), what.c_str());
+}
+
+std::string Show(const std::string& s) {
+    std::string out;
+    if (s.size() > 400) return Show(s.substr(0, 200)) + "..." + Show(s.substr(s.size() - 100));
+    for (unsigned char c : s) {
+        if (c == '\r') out += "\\r";
+        else if (c == '\n') out += "\\n";
+        else if (c < 32 || c > 126) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        } else out += static_cast<char>(c);
+    }
+    return out;
+}
+
+void CheckEqual(const std::string& actual, const std::string& expected, const std::string& what) {
+    Check(actual == expected, what + ": got \"" + Show(actual) + "\", expected \"" + Show(expected) + "\"");
+}
+
+// ---- Files ----
+
+std::string Join(const std::string& folder, const std::string& name) { return folder + "\\" + name; }
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+    const HANDLE h = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD done = 0;
+    if (h != INVALID_HANDLE_VALUE) {
+        if (!bytes.empty()) ::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr);
+        ::CloseHandle(h);
+    }
+    Check(h != INVALID_HANDLE_VALUE && done == bytes.size(), "could not write " + path);
+}
+
+bool Exists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string ReadBytes(const std::string& path) {
+    const HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return "<missing>";
+    std::string bytes(::GetFileSize(h, nullptr), '\0');
+    DWORD done = 0;
+    if (!bytes.empty()) ::ReadFile(h, &bytes[0], static_cast<DWORD>(bytes.size()), &done, nullptr);
+    ::CloseHandle(h);
+    return bytes;
+}
+
+void RemoveTree(const std::string& folder) {
+    WIN32_FIND_DATAA data;
+    const HANDLE find = ::FindFirstFileA(Join(folder, "*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::string name = data.cFileName;
+            if (name == "." || name == "..") continue;
+            const std::string path = Join(folder, name);
+            ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(path);
+            else ::DeleteFileA(path.c_str());
+        } while (::FindNextFileA(find, &data));
+        ::FindClose(find);
+    }
+    ::RemoveDirectoryA(folder.c_str());
+}
+
+// Files left in a folder besides the expected ones: none may be temporary.
+int CountEntries(const std::string& folder) {
+    int n = 0;
+    WIN32_FIND_DATAA data;
+    const HANDLE find = ::FindFirstFileA(Join(folder, "*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return 0;
+    do {
+        const std::string name = data.cFileName;
+        if (name != "." && name != "..") ++n;
+    } while (::FindNextFileA(find, &data));
+    ::FindClose(find);
+    return n;
+}
+
+// ---- Registry ----
+
+void DeleteKey() { ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, KeyPath); }
+
+void SetHome(DWORD type, const std::string& data) {
+    HKEY key;
+    if (::RegCreateKeyExA(HKEY_LOCAL_MACHINE, KeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != 0) {
+        Check(false, "cannot create the registry key");
+        return;
+    }
+    ::RegDeleteValueA(key, "HomeDir");
+    ::RegSetValueExA(key, "HomeDir", 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                     static_cast<DWORD>(data.size()));
+    ::RegCloseKey(key);
+}
+
+void SetHomeText(const std::string& home) { SetHome(REG_SZ, home + std::string(1, '\0')); }
+
+// ---- Running the program ----
+
+struct Box {
+    std::string caption, text, icon;
+};
+
+struct FindBox {
+    DWORD process;
+    HWND found;
+};
+
+BOOL CALLBACK OnWindow(HWND window, LPARAM parameter) {
+    auto* find = reinterpret_cast<FindBox*>(parameter);
+    DWORD process = 0;
+    ::GetWindowThreadProcessId(window, &process);
+    char cls[64] = "";
+    ::GetClassNameA(window, cls, sizeof cls);
+    if (process == find->process && std::string(cls) == "#32770" && ::IsWindowVisible(window)) {
+        find->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Which system icon the box shows ("error", "information", "none" or
+// "other"), by its shared icon handle, as on Windows.
+std::string IconOf(HWND box) {
+    const HWND control = ::GetDlgItem(box, 0x14);
+    if (!control || !::IsWindowVisible(control)) return "none";
+    const auto icon = reinterpret_cast<HICON>(::SendMessageA(control, STM_GETICON, 0, 0));
+    if (!icon) return "none";
+    if (icon == ::LoadIconA(nullptr, IDI_HAND)) return "error";
+    if (icon == ::LoadIconA(nullptr, IDI_ASTERISK)) return "information";
+    return "other";
+}
+
+struct Run {
+    std::vector<Box> boxes;
+    std::vector<unsigned long> styles;  // from the relay trace, when there is one
+    DWORD exitCode = 0xFFFFFFFF;
+};
+
+// The styles of the MessageBoxA calls traced since the last look.
+std::vector<unsigned long> TracedStyles() {
+    std::vector<unsigned long> styles;
+    const std::string log = ReadBytes(relayLog);
+    if (log.size() < relayOffset) relayOffset = 0;
+    const std::string fresh = log.substr(relayOffset);
+    relayOffset = log.size();
+    static const std::regex call("Call user32\\.MessageBoxA\\(.*,([0-9a-fA-F]{8})\\) ret=");
+    for (std::sregex_iterator it(fresh.begin(), fresh.end(), call), end; it != end; ++it)
+        styles.push_back(std::stoul((*it)[1].str(), nullptr, 16));
+    return styles;
+}
+
+// Starts `exe` in `folder` and answers every box it shows with OK.
+Run Start(const std::string& exe, const std::string& folder) {
+    Run run;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    std::string commandLine = "\"" + exe + "\"";
+    if (!::CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
+                          &info)) {
+        Check(false, "cannot start " + exe);
+        return run;
+    }
+    const DWORD deadline = ::GetTickCount() + 60000;
+    for (;;) {
+        if (::WaitForSingleObject(info.hProcess, 50) == WAIT_OBJECT_0) break;
+        FindBox find{info.dwProcessId, nullptr};
+        ::EnumWindows(OnWindow, reinterpret_cast<LPARAM>(&find));
+        if (find.found) {
+            Box box;
+            char text[2048] = "";
+            ::GetWindowTextA(find.found, text, sizeof text);
+            box.caption = text;
+            text[0] = '\0';
+            ::GetDlgItemTextA(find.found, 0xFFFF, text, sizeof text);
+            box.text = text;
+            box.icon = IconOf(find.found);
+            run.boxes.push_back(box);
+            ::PostMessageA(find.found, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                           reinterpret_cast<LPARAM>(::GetDlgItem(find.found, IDOK)));
+            // Wait for this box to go before looking for another.
+            while (::IsWindow(find.found) && ::IsWindowVisible(find.found) && ::GetTickCount() < deadline)
+                ::Sleep(20);
+        }
+        if (::GetTickCount() > deadline) {
+            Check(false, "program did not end");
+            ::TerminateProcess(info.hProcess, 999);
+            ::WaitForSingleObject(info.hProcess, 5000);
+            break;
+        }
+    }
+    ::GetExitCodeProcess(info.hProcess, &run.exitCode);
+    ::CloseHandle(info.hThread);
+    ::CloseHandle(info.hProcess);
+    if (!relayLog.empty()) run.styles = TracedStyles();
+    return run;
+}
+
+constexpr unsigned long Error = MB_OK | MB_ICONERROR;
+constexpr unsigned long Information = MB_OK | MB_ICONINFORMATION;
+constexpr unsigned long Report = MB_OK | MB_ICONERROR | MB_TASKMODAL;
+constexpr unsigned long Plain = MB_OK;
+
+void ExpectOneBox(const Run& run, const std::string& caption, const std::string& textPattern, unsigned long style,
+                  DWORD exitCode) {
+    Check(run.boxes.size() == 1, "shown " + std::to_string(run.boxes.size()) + " boxes, expected one");
+    if (!run.boxes.empty()) {
+        const Box& box = run.boxes[0];
+        CheckEqual(box.caption, caption, "caption");
+        Check(std::regex_match(box.text, std::regex(textPattern)),
+              "text \"" + Show(box.text) + "\" does not match \"" + Show(textPattern) + "\"");
+        if (relayLog.empty()) {
+            // Windows shares its system icons, so the icon tells the style's icon.
+            const unsigned long icon = style & MB_ICONMASK;
+            CheckEqual(box.icon, icon == MB_ICONERROR ? "error" : icon == MB_ICONINFORMATION ? "information" : "none",
+                       "icon");
+        } else {
+            Check(run.styles.size() == 1 && run.styles[0] == style,
+                  "style " + (run.styles.empty() ? std::string("not traced") : std::to_string(run.styles[0])) +
+                      ", expected " + std::to_string(style));
+        }
+    }
+    Check(run.exitCode == exitCode,
+          "exit code " + std::to_string(run.exitCode) + ", expected " + std::to_string(exitCode));
+}
+
+std::string Escape(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (std::string("\\^$.|?*+()[]{}").find(c) != std::string::npos) out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+const char* const TextIndexMissing = "Fmmp0000\\.inf not Found\\. See Pictomap\\.txt for Details\\.";
+const char* const TextNothingFound = "No Info in fmmp0000\\.inf\\.";
+const char* const TextConverted = "Convert Complete!\\.";
+
+std::string FailureText(const std::string& kind, const std::string& message) {
+    return "Exception " + kind + " in module Pictomap\\.exe at [0-9A-F]{8}\\.\n" + Escape(message) + "\\.";
+}
+
+// ---- Cases ----
+
+struct Home {
+    std::string root;  // the home folder, without a trailing backslash
+    std::string Cfg() const { return Join(root, "CFG\\PictoCfg.cfg"); }
+    std::string Inf() const { return Join(root, "BMP\\fmmp0000.inf"); }
+    std::string Picture(const std::string& name) const { return root + "\\BMP\\" + name; }
+};
+
+std::string scratch;
+
+Home FreshHome(bool withCfg = true) {
+    Home home{Join(scratch, "home")};
+    RemoveTree(home.root);
+    ::CreateDirectoryA(home.root.c_str(), nullptr);
+    ::CreateDirectoryA(Join(home.root, "BMP").c_str(), nullptr);
+    if (withCfg) ::CreateDirectoryA(Join(home.root, "CFG").c_str(), nullptr);
+    SetHomeText(home.root + "\\");
+    return home;
+}
+
+void Case(const std::string& name, const std::function<void()>& body) {
+    currentCase = name;
+    const int before = failed;
+    body();
+    if (failed == before) {
+        ++passed;
+        std::printf("  ok     %s\n", name.c_str());
+    }
+}
+
+void Cases() {
+    Case("index missing", [] {
+        const Home home = FreshHome();
+        ExpectOneBox(Start(program, scratch), "Error", TextIndexMissing, Error, 0);
+        Check(!Exists(home.Cfg()), "configuration created");
+    });
+    Case("configuration written", [] {
+        const Home home = FreshHome();
+        WriteBytes(home.Inf(), "b.bmp,Bob,2:5020/100 2:5021/7.1\r\na.gif,Al,1:2/3,9:9/9\r\nc.jpg,Cy,1:1/1\r\n");
+        ExpectOneBox(Start(program, scratch), "Information", TextConverted, Information, 0);
+        CheckEqual(ReadBytes(home.Cfg()),
+                   "1:2/3=" + home.Picture("a.gif") + "\r\n2:5020/100=" + home.Picture("b.bmp") +
+                       "\r\n2:5021/7.1=" + home.Picture("b.bmp") + "\r\n",
+                   "configuration");
+        Check(CountEntries(Join(home.root, "CFG")) == 1, "temporary file left");
+    });
+    Case("nothing usable", [] {
+        const Home home = FreshHome();
+        WriteBytes(home.Inf(), "a.jpg,x,1:2/3\r\nb.bmp,,1:2/3\r\nc.gif,x,bad 2:5020\r\n");
+        ExpectOneBox(Start(program, scratch), "Error", TextNothingFound, Error, 0);
+        Check(!Exists(home.Cfg()), "configuration created");
+    });
+    Case("existing configuration merged", [] {
+        const Home home = FreshHome();
+        WriteBytes(home.Inf(), "A.BMP,x,1:2/3\r\nn.gif,x,3:3/3\r\n");
+        WriteBytes(home.Cfg(), "x=1\r\n\r\nx=1\r\n1:2/3=" + home.Picture("a.bmp") + "\r\nB=x\r\na=y\r\n");
+        ExpectOneBox(Start(program, scratch), "Information", TextConverted, Information, 0);
+        CheckEqual(ReadBytes(home.Cfg()),
+                   "\r\n1:2/3=" + home.Picture("a.bmp") + "\r\n3:3/3=" + home.Picture("n.gif") +
+                       "\r\na=y\r\nB=x\r\nx=1\r\nx=1\r\n",
+                   "configuration");
+    });
+    Case("empty index rewrites configuration sorted", [] {
+        const Home home = FreshHome();
+        WriteBytes(home.Inf(), "");
+        WriteBytes(home.Cfg(), "b\r\nA");
+        ExpectOneBox(Start(program, scratch), "Information", TextConverted, Information, 0);
+        CheckEqual(ReadBytes(home.Cfg()), "A\r\nb\r\n", "configuration");
+    });
+    Case("home without trailing backslash", [] {
+        const Home home = FreshHome();
+        WriteBytes(home.Inf(), "a.bmp,x,1:2/3\r\n");
+        SetHomeText(home.root);
+        ExpectOneBox(Start(program, scratch), "Error", TextIndexMissing, Error, 0);
+    });
+    Case("folder named fmmp0000.inf", [] {
+        const Home home = FreshHome();
+        ::CreateDirectoryA(home.Inf().c_str(), nullptr);
+        ExpectOneBox(Start(program, scratch), "Error", TextIndexMissing, Error, 0);
+    });
+    const struct {
+        const char* name;
+        std::function<void()> set;
+    } noHome[] = {
+        {"no key", [] { DeleteKey(); }},
+        {"no value", [] { SetHome(REG_SZ, ""), ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, KeyPath), SetHomeText("x"), [] {
+             HKEY key;
+             ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, KeyPath, 0, KEY_ALL_ACCESS, &key);
+             ::RegDeleteValueA(key, "HomeDir");
+             ::RegCloseKey(key);
+         }(); }},
+        {"zero bytes", [] { SetHome(REG_SZ, ""); }},
+        {"one NUL byte", [] { SetHome(REG_SZ, std::string(1, '\0')); }},
+        {"zero bytes of a number", [] { SetHome(REG_DWORD, ""); }},
+    };
+    for (const auto& variant : noHome) {
+        Case(std::string("home missing (") + variant.name + "): current folder", [&] {
+            const Home home = FreshHome();
+            WriteBytes(home.Inf(), "a.bmp,x,1:2/3\r\n");
+            variant.set();
+            ExpectOneBox(Start(program, home.root), "Information", TextConverted, Information, 0);
+            CheckEqual(ReadBytes(home.Cfg()), "1:2/3=BMP\\a.bmp\r\n", "configuration");
+        });
+    }
+    Case("home stored without its NUL", [] {
+        const Home home = FreshHome();
+        WriteBytes(home.Inf(), "a.bmp,x,1:2/3\r\n");
+        SetHome(REG_SZ, home.root + "\\");
+        ExpectOneBox(Start(program, scratch), "Information", TextConverted, Information, 0);
+        CheckEqual(ReadBytes(home.Cfg()), "1:2/3=" + home.Picture("a.bmp") + "\r\n", "configuration");
+    });
+    Case("expandable home is not expanded", [] {
+        const Home home = FreshHome();
+        const std::string literal = Join(home.root, "%HOMEDRIVE%");
+        ::CreateDirectoryA(literal.c_str(), nullptr);
+        ::CreateDirectoryA(Join(literal, "BMP").c_str(), nullptr);
+        ::CreateDirectoryA(Join(literal, "CFG").c_str(), nullptr);
+        WriteBytes(Join(literal, "BMP\\fmmp0000.inf"), "a.bmp,x,1:2/3\r\n");
+        SetHome(REG_EXPAND_SZ, std::string("%HOMEDRIVE%\\") + '\0');
+        ExpectOneBox(Start(program, home.root), "Information", TextConverted, Information, 0);
+        CheckEqual(ReadBytes(Join(literal, "CFG\\PictoCfg.cfg")), "1:2/3=%HOMEDRIVE%\\BMP\\a.bmp\r\n", "configuration");
+    });
+    for (const DWORD type : {DWORD{REG_DWORD}, DWORD{REG_MULTI_SZ}}) {
+        Case("home of type " + std::to_string(type), [&] {
+            const Home home = FreshHome();
+            WriteBytes(home.Inf(), "a.bmp,x,1:2/3\r\n");
+            SetHome(type, std::string("C:\\\0\0", 5));
+            ExpectOneBox(Start(program, scratch), "Application Error",
+                         FailureText("ERegistryException", "Invalid data type for 'HomeDir'"), Report, 1);
+            Check(!Exists(home.Cfg()), "configuration created");
+        });
+    }
+    Case("missing CFG folder", [] {
+        const Home home = FreshHome(false);
+        WriteBytes(home.Inf(), "a.bmp,x,1:2/3\r\n");
+        ExpectOneBox(Start(program, scratch), "Application Error",
+                     FailureText("EFCreateError", "Cannot create file " + home.root + "\\CFG\\PictoCfg.cfg"), Report, 1);
+    });
+    Case("configuration held open for writing", [] {
+        const Home home = FreshHome();
+        WriteBytes(home.Inf(), "a.bmp,x,1:2/3\r\n");
+        WriteBytes(home.Cfg(), "old=1\r\n");
+        const HANDLE other = ::CreateFileA(home.Cfg().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                           nullptr, OPEN_EXISTING, 0, nullptr);
+        ExpectOneBox(Start(program, scratch), "Application Error",
+                     FailureText("EFOpenError", "Cannot open file " + home.Cfg()), Report, 1);
+        ::CloseHandle(other);
+        CheckEqual(ReadBytes(home.Cfg()), "old=1\r\n", "configuration");
+    });
+    Case("read-only configuration", [] {
+        const Home home = FreshHome();
+        WriteBytes(home.Inf(), "a.bmp,x,1:2/3\r\n");
+        WriteBytes(home.Cfg(), "old=1\r\n");
+        ::SetFileAttributesA(home.Cfg().c_str(), FILE_ATTRIBUTE_READONLY);
+        ExpectOneBox(Start(program, scratch), "Application Error",
+                     FailureText("EFCreateError", "Cannot create file " + home.Cfg()), Report, 1);
+        ::SetFileAttributesA(home.Cfg().c_str(), FILE_ATTRIBUTE_NORMAL);
+        CheckEqual(ReadBytes(home.Cfg()), "old=1\r\n", "configuration");
+        Check(CountEntries(Join(home.root, "CFG")) == 1, "temporary file left");
+    });
+    Case("configuration dated 1970 is kept", [] {
+        const Home home = FreshHome();
+        WriteBytes(home.Inf(), "a.bmp,x,1:2/3\r\n");
+        WriteBytes(home.Cfg(), "kept=1\r\n");
+        const HANDLE file = ::CreateFileA(home.Cfg().c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        const ULONGLONG ticks = 11644473600ULL * 10000000ULL;
+        FILETIME time{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+        ::SetFileTime(file, nullptr, nullptr, &time);
+        ::CloseHandle(file);
+        ExpectOneBox(Start(program, scratch), "Information", TextConverted, Information, 0);
+        CheckEqual(ReadBytes(home.Cfg()), "1:2/3=" + home.Picture("a.bmp") + "\r\nkept=1\r\n", "configuration");
+    });
+    Case("failure at start-up", [] {
+        const Home home = FreshHome();
+        WriteBytes(home.Inf(), "a.bmp,x,1:2/3\r\n");
+        ::SetEnvironmentVariableA("PICTOMAP_FAIL_STARTUP", "1");
+        const Run run = Start(faultProgram, scratch);
+        ::SetEnvironmentVariableA("PICTOMAP_FAIL_STARTUP", nullptr);
+        ExpectOneBox(run, "Error", "Runtime error 217 at [0-9A-F]{8}", Plain, 217);
+        Check(!Exists(home.Cfg()), "the run started");
+    });
+    Case("test build runs normally without the fault", [] {
+        const Home home = FreshHome();
+        ExpectOneBox(Start(faultProgram, scratch), "Error", TextIndexMissing, Error, 0);
+    });
+    if (!fullDisk.empty()) {
+        Case("disk full while saving", [] {
+            // A small disk: the old configuration fits, the new one does not.
+            const Home home{Join(fullDisk, "home")};
+            RemoveTree(home.root);
+            ::CreateDirectoryA(home.root.c_str(), nullptr);
+            ::CreateDirectoryA(Join(home.root, "BMP").c_str(), nullptr);
+            ::CreateDirectoryA(Join(home.root, "CFG").c_str(), nullptr);
+            SetHomeText(home.root + "\\");
+            std::string index, old;
+            for (int i = 0; i < 400; ++i) {
+                const std::string n = std::to_string(i);
+                index.append("p").append(n).append(".bmp,n,1:1/").append(n).append("\r\n");
+            }
+            for (int i = 0; i < 900; ++i) old.append("2:2/").append(std::to_string(i)).append("=C:\\Mail\\BMP\\old.bmp\r\n");
+            WriteBytes(home.Inf(), index);
+            WriteBytes(home.Cfg(), old);
+            ExpectOneBox(Start(program, scratch), "Application Error", FailureText("EWriteError", "Stream write error"),
+                         Report, 1);
+            CheckEqual(ReadBytes(home.Cfg()), old, "configuration");
+            Check(CountEntries(Join(home.root, "CFG")) == 1, "temporary file left");
+            RemoveTree(home.root);
+        });
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::printf("usage: e2e_driver Pictomap.exe PictomapFaults.exe [full-disk-folder]\n");
+        return 2;
+    }
+    char full[MAX_PATH];
+    ::GetFullPathNameA(argv[1], MAX_PATH, full, nullptr);
+    program = full;
+    ::GetFullPathNameA(argv[2], MAX_PATH, full, nullptr);
+    faultProgram = full;
+    for (int i = 3; i + 1 < argc; i += 2) {
+        if (std::string(argv[i]) == "--full-disk") fullDisk = argv[i + 1];
+        if (std::string(argv[i]) == "--relay-log") relayLog = argv[i + 1];
+    }
+    if (!relayLog.empty()) {
+        // Trace MessageBoxA alone, in the programs the driver starts.
+        HKEY key;
+        ::RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\Debug", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                          nullptr);
+        const char include[] = "user32.MessageBoxA";
+        ::RegSetValueExA(key, "RelayInclude", 0, REG_SZ, reinterpret_cast<const BYTE*>(include), sizeof include);
+        ::RegCloseKey(key);
+        ::SetEnvironmentVariableA("WINEDEBUG", "+relay");
+        TracedStyles();
+    }
+    char temp[MAX_PATH];
+    ::GetTempPathA(MAX_PATH, temp);
+    scratch = Join(std::string(temp).substr(0, std::strlen(temp) - 1), "pictomap-e2e-" + std::to_string(::GetCurrentProcessId()));
+    ::CreateDirectoryA(scratch.c_str(), nullptr);
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+
+    Cases();
+
+    RemoveTree(scratch);
+    DeleteKey();
+    std::printf("%d passed, %d failed\n", passed, failed);
+    return failed == 0 ? 0 : 1;
+}

@@ -1,0 +1,207 @@
+// What the program relies on from Windows itself, checked on the real API
+// (under Wine on Linux, or on Windows).
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "app/conversion.h"
+#include "runtime/failure.h"
+#include "runtime/failurereport.h"
+#include "runtime/linelist.h"
+#include "support.h"
+#include "winsys/registry.h"
+
+namespace pm {
+namespace {
+
+// Wine answers a few calls differently from Windows; those checks say so.
+bool RunningOnWine() {
+    const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+    return ntdll && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+std::string Fail(void (*action)(const std::string&), const std::string& path) {
+    try {
+        action(path);
+    } catch (const Exception& failure) {
+        return std::string(failure.KindName()) + ": " + failure.Message();
+    }
+    return "";
+}
+
+TEST(Win32, CompareStringOrdersLinesIgnoringCase) {
+    EXPECT_EQ(CompareLines("", ""), 0);
+    EXPECT_LT(CompareLines("", "a"), 0);
+    EXPECT_LT(CompareLines("", "1"), 0);
+    EXPECT_EQ(CompareLines("ABC=x", "abc=X"), 0);
+    EXPECT_LT(CompareLines("a=y", "B=x"), 0);
+    EXPECT_GT(CompareLines("b", "A"), 0);
+    EXPECT_LT(CompareLines("1:2/3=C:\\a.bmp", "1:2/4=C:\\a.bmp"), 0);
+}
+
+TEST(Win32, OpenAndCreateFollowShareModesAndReadOnly) {
+    test::ScratchDir dir;
+    const std::string path = dir.Path("PictoCfg.cfg");
+    dir.Write("PictoCfg.cfg", "old\r\n");
+    const auto read = [](const std::string& p) {
+        LineList list;
+        list.ReadLines(p);
+    };
+    const auto write = [](const std::string& p) {
+        LineList list;
+        list.AddLine("new");
+        list.WriteLines(p);
+    };
+    {
+        // Another handle holds the file open for writing: it cannot be read
+        // (our read shares reading only) nor replaced.
+        const HANDLE other = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(other, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(Fail(read, path), "EFOpenError: Cannot open file " + path);
+        EXPECT_EQ(Fail(write, path), "EFCreateError: Cannot create file " + path);
+        ::CloseHandle(other);
+    }
+    {
+        // Open for reading elsewhere, sharing reading only: still refused.
+        const HANDLE other = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(other, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(Fail(write, path), "EFCreateError: Cannot create file " + path);
+        ::CloseHandle(other);
+    }
+    EXPECT_EQ(dir.Read("PictoCfg.cfg"), "old\r\n");
+
+    ASSERT_TRUE(::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(Fail(write, path), "EFCreateError: Cannot create file " + path);
+    EXPECT_EQ(dir.Read("PictoCfg.cfg"), "old\r\n");
+    EXPECT_EQ(Fail(read, path), "");
+    ASSERT_TRUE(::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL));
+    EXPECT_EQ(dir.EntryCount(), 1u) << "temporary file left";
+
+    EXPECT_EQ(Fail(read, dir.Path("")), "EFOpenError: Cannot open file " + dir.Path(""));
+}
+
+TEST(Win32, ReplacingKeepsTheOldFilesAttributes) {
+    test::ScratchDir dir;
+    const std::string path = dir.Path("PictoCfg.cfg");
+    dir.Write("PictoCfg.cfg", "old\r\n");
+    ASSERT_TRUE(::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_HIDDEN));
+    LineList list;
+    list.AddLine("new");
+    list.WriteLines(path);
+    EXPECT_EQ(dir.Read("PictoCfg.cfg"), "new\r\n");
+    // Windows carries the old file's attributes over; Wine's ReplaceFile does not.
+    if (!RunningOnWine()) {
+        EXPECT_TRUE(::GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+    }
+    EXPECT_EQ(dir.EntryCount(), 1u);
+}
+
+TEST(Win32, ExistenceByDirectorySearch) {
+    test::ScratchDir dir;
+    dir.Write("fmmp0000.inf", "x");
+    dir.MakeDir("folder.inf");
+    dir.Write("old.cfg", "x");
+    dir.Write("late.cfg", "x");
+    EXPECT_TRUE(FileExists(dir.Path("fmmp0000.inf")));
+    EXPECT_TRUE(FileExists(dir.Path("FMMP0000.INF")));
+    EXPECT_TRUE(FileExists(dir.Path("fmmp000?.inf")));
+    EXPECT_TRUE(FileExists(dir.Path("*.inf")));
+    EXPECT_FALSE(FileExists(dir.Path("folder.inf")));
+    EXPECT_FALSE(FileExists(dir.Path("missing.inf")));
+    EXPECT_FALSE(FileExists(dir.Path("no\\such\\fmmp0000.inf")));
+    // Dated 1970 and 2110, outside what a DOS date can hold: still there.
+    const struct {
+        const char* name;
+        ULONGLONG seconds;
+    } dated[] = {{"old.cfg", 11644473600ULL}, {"late.cfg", 11644473600ULL + 4417977600ULL}};
+    for (const auto& d : dated) {
+        const std::string path = dir.Path(d.name);
+        const HANDLE file = ::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        const ULONGLONG ticks = d.seconds * 10000000ULL;
+        FILETIME time{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+        ASSERT_TRUE(::SetFileTime(file, nullptr, nullptr, &time));
+        ::CloseHandle(file);
+        FILETIME local;
+        WORD date, clock;
+        ::FileTimeToLocalFileTime(&time, &local);
+        // Windows has no DOS date for these; Wine makes one up.
+        if (!RunningOnWine()) {
+            EXPECT_FALSE(::FileTimeToDosDateTime(&local, &date, &clock)) << d.name;
+        }
+        EXPECT_TRUE(FileExists(path)) << d.name;
+    }
+}
+
+class Win32Registry : public ::testing::Test {
+protected:
+    static constexpr const char* Key = "Software\\PictomapTest";
+    void SetUp() override {
+        ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, Key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_, nullptr),
+                  ERROR_SUCCESS);
+    }
+    void TearDown() override {
+        ::RegCloseKey(key_);
+        ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, Key);
+    }
+    void Set(DWORD type, const std::string& data) {
+        ASSERT_EQ(::RegSetValueExA(key_, "HomeDir", 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                                   static_cast<DWORD>(data.size())),
+                  ERROR_SUCCESS);
+    }
+    HKEY key_ = nullptr;
+};
+
+TEST_F(Win32Registry, ReadsTextValuesAsStored) {
+    const struct {
+        DWORD type;
+        std::string data, result;
+    } rows[] = {
+        {REG_SZ, std::string("C:\\Mail\\\0", 9), "C:\\Mail\\"},
+        {REG_SZ, "C:\\Mail\\", "C:\\Mail\\"},
+        {REG_SZ, std::string(1, '\0'), ""},
+        {REG_SZ, std::string("C:\\Mail\\\0abc\0", 13), "C:\\Mail\\"},
+        {REG_EXPAND_SZ, std::string("%SystemDrive%\\Mail\\\0", 20), "%SystemDrive%\\Mail\\"},
+        {REG_DWORD, "", ""},
+        {REG_BINARY, "", ""},
+    };
+    for (const auto& row : rows) {
+        Set(row.type, row.data);
+        EXPECT_EQ(GetRegistryString(Key, "HomeDir"), row.result);
+        EXPECT_EQ(GetRegistryString(std::string("\\") + Key, "HomeDir"), row.result);
+    }
+    EXPECT_EQ(GetRegistryString(Key, "Missing"), "");
+    EXPECT_EQ(GetRegistryString("Software\\PictomapNoSuchKey", "HomeDir"), "");
+    for (const DWORD type : {DWORD{REG_DWORD}, DWORD{REG_MULTI_SZ}, DWORD{REG_BINARY}}) {
+        Set(type, std::string("C:\\\0\0\0", 6));
+        try {
+            GetRegistryString(Key, "HomeDir");
+            ADD_FAILURE() << "type " << type;
+        } catch (const ERegistryException& failure) {
+            EXPECT_STREQ(failure.Message(), "Invalid data type for 'HomeDir'");
+        }
+    }
+}
+
+TEST(Win32, FailureReportNamesTheModuleThatRaised) {
+    char path[MAX_PATH];
+    ::GetModuleFileNameA(nullptr, path, sizeof path);
+    const std::string name = std::strrchr(path, '\\') + 1;
+    const auto base = reinterpret_cast<std::uintptr_t>(::GetModuleHandleA(nullptr));
+    const EFCreateError failure("Cannot create file x");
+    char text[1024];
+    ComposeFailureText(&failure, failure.KindName(), base + 0x102A, text, sizeof text);
+    EXPECT_STREQ(text, ("Exception EFCreateError in module " + name + " at 0000102A.\nCannot create file x.").c_str());
+    // An address in a system DLL names that DLL.
+    const auto kernel = reinterpret_cast<std::uintptr_t>(::GetModuleHandleA("kernel32.dll"));
+    ComposeFailureText(&failure, failure.KindName(), kernel + 0x1000, text, sizeof text);
+    EXPECT_NE(std::strstr(text, "in module kernel32.dll at 00001000."), nullptr) << text;
+}
+
+}  // namespace
+}  // namespace pm
