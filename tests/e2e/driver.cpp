@@ -4,6 +4,7 @@
 // code and the exact bytes left on disk. Runs the same on Windows and Wine.
 //
 //   e2e_driver Pictomap.exe PictomapFaults.exe [--full-disk FOLDER] [--relay-log FILE]
+//   e2e_driver --show Pictomap.exe FOLDER
 //
 // Under Wine, --relay-log names the file that receives the driver's (and
 // so its children's) standard error: the driver turns on Wine's relay trace
@@ -489,7 +490,19 @@ void Cases() {
 
 }  // namespace
 
+// e2e_driver --show Pictomap.exe FOLDER: runs the program once in FOLDER
+// and tells what its box said and how it ended.
+int Show(const char* exe, const char* folder) {
+    char full[MAX_PATH];
+    ::GetFullPathNameA(exe, MAX_PATH, full, nullptr);
+    const Run run = Start(full, folder);
+    for (const Box& box : run.boxes) std::printf("Message box \"%s\": %s\n", box.caption.c_str(), box.text.c_str());
+    std::printf("Exit code: %lu\n", run.exitCode);
+    return failed == 0 ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
+    if (argc == 4 && std::string(argv[1]) == "--show") return Show(argv[2], argv[3]);
     if (argc < 3) {
         std::printf("usage: e2e_driver Pictomap.exe PictomapFaults.exe [full-disk-folder]\n");
         return 2;
