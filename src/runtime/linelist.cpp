@@ -45,9 +45,14 @@ int CompareLines(std::string_view a, std::string_view b) {
 LineList::LineList() : root_(Nil) {}
 LineList::~LineList() = default;
 
-int LineList::Compare(std::string_view a, std::string_view b) {
+LineList::Line LineList::Refer(const char* data, std::size_t length) {
+    return {data, static_cast<std::uint32_t>(length), plat::MakeOrderPrefix(data, length)};
+}
+
+int LineList::Compare(const Line& a, const Line& b) {
     ++comparisons_;
-    return CompareLines(a, b);
+    if (a.key != b.key) return a.key < b.key ? -1 : 1;
+    return CompareLines(a.View(), b.View());
 }
 
 LineList::Line LineList::Store(std::string_view text) {
@@ -61,11 +66,11 @@ LineList::Line LineList::Store(std::string_view text) {
         } else {
             // A long line gets a chunk of its own; the current chunk stays open.
             std::memcpy(chunks_.back().get(), text.data(), text.size());
-            return {chunks_.back().get(), static_cast<std::uint32_t>(text.size())};
+            return Refer(chunks_.back().get(), text.size());
         }
     }
     if (!text.empty()) std::memcpy(chunkFree_, text.data(), text.size());
-    const Line line{chunkFree_, static_cast<std::uint32_t>(text.size())};
+    const Line line = Refer(chunkFree_, text.size());
     chunkFree_ += text.size();
     chunkLeft_ -= text.size();
     return line;
@@ -74,7 +79,9 @@ LineList::Line LineList::Store(std::string_view text) {
 void LineList::Clear() {
     lines_.clear();
     runEnd_.clear();
+    keys_.clear();
     pending_.clear();
+    pendingLines_.clear();
     root_ = Nil;
     chunks_.clear();
     chunkFree_ = nullptr;
@@ -98,6 +105,7 @@ std::string LineList::LineAt(std::int32_t index) {
 void LineList::SortLines() {
     if (sorted_ || lines_.size() < 2) return;
     runEnd_.clear();
+    keys_.clear();
     Quicksort(0, static_cast<std::ptrdiff_t>(lines_.size()) - 1);
 }
 
@@ -112,8 +120,8 @@ void LineList::Quicksort(std::ptrdiff_t left, std::ptrdiff_t right) {
             // The bounds never stop a scan while comparisons are consistent
             // (the pivot stops it first); they keep a failed comparison,
             // which counts as "less", from running off the range.
-            while (i < right && Compare(lines_[i].View(), lines_[p].View()) < 0) ++i;
-            while (j > left && Compare(lines_[j].View(), lines_[p].View()) > 0) --j;
+            while (i < right && Compare(lines_[i], lines_[p]) < 0) ++i;
+            while (j > left && Compare(lines_[j], lines_[p]) > 0) --j;
             if (i <= j) {
                 std::swap(lines_[i], lines_[j]);
                 if (p == i) p = j;
@@ -149,7 +157,7 @@ void LineList::SetSortedMode(bool sorted) {
 // ---- Adding ----
 
 std::int32_t LineList::AddLine(std::string_view line) {
-    if (sorted_) return AddSorted(line);
+    if (sorted_) return AddSorted(Refer(line.data(), line.size()), false);
     if (lines_.size() >= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
         Raise<EIntOverflow>("Integer overflow");
     lines_.push_back(Store(line));
@@ -160,17 +168,21 @@ std::int32_t LineList::AddLine(std::string_view line) {
 // woven in; they are folded together only when the list is read or
 // written, so each addition costs a binary search and a treap insertion
 // instead of moving the tail of the list.
-std::int32_t LineList::AddSorted(std::string_view line) {
+// `stored`: the line's bytes already belong to the list and need no copy.
+std::int32_t LineList::AddSorted(const Line& line, bool stored) {
     const std::int64_t count = LineCount();
     if (count >= std::numeric_limits<std::int32_t>::max()) Raise<EIntOverflow>("Integer overflow");
 
     // Lines of `lines_` below the new one; the last entry compared at or
     // above it is the one at `lo`, so its comparison tells equality.
+    EnsureSearchTables();
     std::size_t lo = 0, hi = lines_.size();
     int atLo = 1;
     while (lo < hi) {
         const std::size_t mid = (lo + hi) / 2;
-        const int c = Compare(lines_[mid].View(), line);
+        // The packed keys settle most steps without touching the line.
+        const int c = keys_[mid] != line.key.high ? (++comparisons_, keys_[mid] < line.key.high ? -1 : 1)
+                                                  : Compare(lines_[mid], line);
         if (c < 0) {
             lo = mid + 1;
         } else {
@@ -180,7 +192,6 @@ std::int32_t LineList::AddSorted(std::string_view line) {
     }
     const auto gap = static_cast<std::uint32_t>(lo);
     if (lo < lines_.size() && atLo == 0) {
-        EnsureRunEnds();
         return ReplaySearch(lo + PendingAtMostGap(gap), runEnd_[lo] - lo, count);
     }
 
@@ -190,7 +201,7 @@ std::int32_t LineList::AddSorted(std::string_view line) {
     std::uint32_t rank = 0;
     for (std::uint32_t t = root_; t != Nil;) {
         const Pending& node = pending_[t];
-        const int c = node.gap != gap ? (node.gap < gap ? -1 : 1) : Compare(node.line.View(), line);
+        const int c = node.gap != gap ? (node.gap < gap ? -1 : 1) : Compare(pendingLines_[t], line);
         const std::uint32_t leftSize = node.left == Nil ? 0 : pending_[node.left].size;
         if (c == 0) return ReplaySearch(lo + rank + leftSize, 1, count);
         path_.push_back(c < 0);
@@ -202,7 +213,8 @@ std::int32_t LineList::AddSorted(std::string_view line) {
         }
     }
     if (policy_ == DuplicatePolicy::Ignore) {
-        pending_.push_back({Store(line), gap, Nil, Nil, 1, NextPriority()});
+        pendingLines_.push_back(stored ? line : Store(line.View()));
+        pending_.push_back({gap, Nil, Nil, 1, NextPriority()});
         root_ = InsertPending(root_, 0, static_cast<std::uint32_t>(pending_.size() - 1));
     }
     return static_cast<std::int32_t>(lo + rank);
@@ -257,12 +269,14 @@ std::uint32_t LineList::InsertPending(std::uint32_t tree, std::size_t depth, std
     return child;
 }
 
-void LineList::EnsureRunEnds() {
-    if (runEnd_.size() == lines_.size()) return;
+void LineList::EnsureSearchTables() {
+    if (runEnd_.size() == lines_.size() && keys_.size() == lines_.size()) return;
+    keys_.resize(lines_.size());
+    for (std::size_t i = 0; i < lines_.size(); ++i) keys_[i] = lines_[i].key.high;
     runEnd_.assign(lines_.size(), 0);
     std::size_t end = lines_.size();
     for (std::size_t i = lines_.size(); i-- > 0;) {
-        if (i + 1 < lines_.size() && Compare(lines_[i].View(), lines_[i + 1].View()) != 0) end = i + 1;
+        if (i + 1 < lines_.size() && Compare(lines_[i], lines_[i + 1]) != 0) end = i + 1;
         runEnd_[i] = static_cast<std::uint32_t>(end);
     }
 }
@@ -282,14 +296,16 @@ void LineList::Fold() {
         t = stack.back();
         stack.pop_back();
         while (next < pending_[t].gap) merged.push_back(lines_[next++]);
-        merged.push_back(pending_[t].line);
+        merged.push_back(pendingLines_[t]);
         t = pending_[t].right;
     }
     while (next < lines_.size()) merged.push_back(lines_[next++]);
     lines_.swap(merged);
     std::vector<Pending>().swap(pending_);
+    std::vector<Line>().swap(pendingLines_);
     root_ = Nil;
     runEnd_.clear();
+    keys_.clear();
 }
 
 // ---- Files ----
@@ -315,16 +331,16 @@ void LineList::ReadLines(const std::string& path) {
     while (*p != '\0') {
         const char* start = p;
         while (*p != '\0' && *p != '\n' && *p != '\r') ++p;
-        lines.push_back({start, static_cast<std::uint32_t>(p - start)});
+        lines.push_back(Refer(start, static_cast<std::size_t>(p - start)));
         if (*p == '\r') ++p;
         if (*p == '\n') ++p;
     }
+    // The lines stay where they were read; the buffer becomes storage.
+    chunks_.push_back(std::move(buffer));
     if (sorted) {
-        for (const Line& line : lines) AddSorted(line.View());
+        for (const Line& line : lines) AddSorted(line, true);
     } else {
-        // The lines stay where they were read; the buffer becomes storage.
         lines_.swap(lines);
-        chunks_.push_back(std::move(buffer));
     }
 }
 

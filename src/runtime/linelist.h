@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "winsys/platform.h"
+
 namespace pm {
 
 enum class DuplicatePolicy {
@@ -55,31 +57,36 @@ private:
     struct Line {
         const char* data;
         std::uint32_t length;
+        plat::OrderPrefix key;  // settles most comparisons without the text
         std::string_view View() const { return {data, length}; }
     };
-    // A line added in sorted mode and not yet folded into `lines_`: `gap`
-    // is the number of lines of `lines_` that compare less than it. Pending
-    // lines form a treap ordered by (gap, line), with subtree sizes.
+    // A line added in sorted mode and not yet folded into `lines_` (it is
+    // pendingLines_[i] for pending_[i]): `gap` is the number of lines of
+    // `lines_` that compare less than it. Pending lines form a treap ordered
+    // by (gap, line), with subtree sizes; the nodes are kept small because
+    // a search mostly compares gaps.
     struct Pending {
-        Line line;
         std::uint32_t gap;
         std::uint32_t left, right, size, priority;
     };
 
-    int Compare(std::string_view a, std::string_view b);
+    static Line Refer(const char* data, std::size_t length);
+    int Compare(const Line& a, const Line& b);
     Line Store(std::string_view text);
     void Clear();
     void Quicksort(std::ptrdiff_t left, std::ptrdiff_t right);
-    std::int32_t AddSorted(std::string_view line);
+    std::int32_t AddSorted(const Line& line, bool stored);
     std::uint32_t PendingAtMostGap(std::uint32_t gap) const;
     std::uint32_t InsertPending(std::uint32_t tree, std::size_t depth, std::uint32_t node);
-    void EnsureRunEnds();
+    void EnsureSearchTables();
     void Fold();
     std::uint32_t NextPriority();
 
     std::vector<Line> lines_;
     std::vector<std::uint32_t> runEnd_;  // end of the run of equal lines, per line
+    std::vector<std::uint64_t> keys_;    // lines_[i].key.high, packed for searching
     std::vector<Pending> pending_;
+    std::vector<Line> pendingLines_;
     std::vector<bool> path_;             // directions taken by the last search
     std::uint32_t root_;
     std::vector<std::unique_ptr<char[]>> chunks_;

@@ -6,6 +6,8 @@
 // fault injection (hostplatform.h).
 #pragma once
 
+#include <compare>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -81,6 +83,15 @@ std::int32_t RegCloseKey(RegKey key);
 // ---- Text ----
 // CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, ...): 1, 2 or 3; 0 on failure.
 int CompareStringIgnoreCase(const char* a, std::int32_t lengthA, const char* b, std::int32_t lengthB);
+// A key of a text's first bytes that orders texts as CompareStringIgnoreCase
+// does wherever two keys differ; equal keys tell nothing. Where no such key
+// can be made from the bytes alone (the locale's collation), every key is 0.
+struct OrderPrefix {
+    std::uint64_t high = 0, low = 0;
+    friend bool operator==(const OrderPrefix&, const OrderPrefix&) = default;
+    friend auto operator<=>(const OrderPrefix&, const OrderPrefix&) = default;
+};
+OrderPrefix MakeOrderPrefix(const char* text, std::size_t length);
 // IsDBCSLeadByte in the ANSI code page.
 bool IsDbcsLeadByte(unsigned char byte);
 

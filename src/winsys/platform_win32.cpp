@@ -111,6 +111,9 @@ int CompareStringIgnoreCase(const char* a, std::int32_t lengthA, const char* b, 
     return ::CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a, lengthA, b, lengthB);
 }
 
+// The user's locale orders by collation weights, not bytes: no key.
+OrderPrefix MakeOrderPrefix(const char*, std::size_t) { return {}; }
+
 bool IsDbcsLeadByte(unsigned char byte) { return ::IsDBCSLeadByte(byte) != FALSE; }
 
 int MessageBox(const char* text, const char* caption, std::uint32_t style) {
