@@ -14,7 +14,7 @@ void MergePair(LineList& configuration, const std::string& address, const std::s
     std::string line;
     line.reserve(address.size() + 1 + picturePath.size());
     line.append(address).append(1, '=').append(picturePath);
-    configuration.AddLine(line);
+    configuration.MergeLine(line);
 }
 
 void SaveConfiguration(LineList& configuration, const std::string& path) { configuration.WriteLines(path); }

@@ -15,7 +15,8 @@ inline constexpr const char* ConfigurationFileName = "CFG\\PictoCfg.cfg";
 void LoadConfiguration(LineList& configuration, const std::string& path);
 // Sorts the lines and switches the list to sorted mode, repeats ignored.
 void PrepareConfiguration(LineList& configuration);
-// Adds the line Address=Path at its place unless an equal line is present.
+// Adds the line Address=Path at its place unless an equal line is present
+// (merged in with the others when the list is next counted or written).
 void MergePair(LineList& configuration, const std::string& address, const std::string& picturePath);
 // Writes every line, CR LF ended, in place of the file.
 void SaveConfiguration(LineList& configuration, const std::string& path);

@@ -1,5 +1,6 @@
 #include "runtime/linelist.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -33,6 +34,28 @@ std::int32_t ReplaySearch(std::int64_t less, std::int64_t equal, std::int64_t co
     return static_cast<std::int32_t>(lo);
 }
 
+// The number of lines in a NUL-ended text, by the cutting rules below.
+std::size_t CountLines(const char* p) {
+    std::size_t count = 0;
+    while (*p != '\0') {
+        while (*p != '\0' && *p != '\n' && *p != '\r') ++p;
+        ++count;
+        if (*p == '\r') ++p;
+        if (*p == '\n') ++p;
+    }
+    return count;
+}
+
+// Makes room for one more entry: by 4 slots while the capacity is at most 8,
+// by 16 while it is at most 64, then by a quarter, so that a long list
+// carries little unused room.
+template <class T>
+void Grow(std::vector<T>& entries) {
+    const std::size_t capacity = entries.capacity();
+    if (entries.size() < capacity) return;
+    entries.reserve(capacity + (capacity <= 8 ? 4 : capacity <= 64 ? 16 : capacity / 4));
+}
+
 }  // namespace
 
 // An empty line is passed as an empty text, never as a null pointer, which
@@ -46,12 +69,14 @@ LineList::LineList() : root_(Nil) {}
 LineList::~LineList() = default;
 
 LineList::Line LineList::Refer(const char* data, std::size_t length) {
-    return {data, static_cast<std::uint32_t>(length), plat::MakeOrderPrefix(data, length)};
+    const plat::OrderPrefix key = plat::MakeOrderPrefix(data, length);
+    return {data, key.high, key.low, static_cast<std::uint32_t>(length)};
 }
 
 int LineList::Compare(const Line& a, const Line& b) {
     ++comparisons_;
     if (a.key != b.key) return a.key < b.key ? -1 : 1;
+    if (a.keyLow != b.keyLow) return a.keyLow < b.keyLow ? -1 : 1;
     return CompareLines(a.View(), b.View());
 }
 
@@ -82,13 +107,15 @@ void LineList::Clear() {
     keys_.clear();
     pending_.clear();
     pendingLines_.clear();
+    merged_.clear();
     root_ = Nil;
     chunks_.clear();
     chunkFree_ = nullptr;
     chunkLeft_ = 0;
 }
 
-std::int32_t LineList::LineCount() const {
+std::int32_t LineList::LineCount() {
+    FoldMerged();
     return static_cast<std::int32_t>(lines_.size() + pending_.size());
 }
 
@@ -160,6 +187,7 @@ std::int32_t LineList::AddLine(std::string_view line) {
     if (sorted_) return AddSorted(Refer(line.data(), line.size()), false);
     if (lines_.size() >= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
         Raise<EIntOverflow>("Integer overflow");
+    Grow(lines_);
     lines_.push_back(Store(line));
     return static_cast<std::int32_t>(lines_.size() - 1);
 }
@@ -170,7 +198,7 @@ std::int32_t LineList::AddLine(std::string_view line) {
 // instead of moving the tail of the list.
 // `stored`: the line's bytes already belong to the list and need no copy.
 std::int32_t LineList::AddSorted(const Line& line, bool stored) {
-    const std::int64_t count = LineCount();
+    const std::int64_t count = LineCount();  // folds lines given to MergeLine
     if (count >= std::numeric_limits<std::int32_t>::max()) Raise<EIntOverflow>("Integer overflow");
 
     // Lines of `lines_` below the new one; the last entry compared at or
@@ -181,7 +209,7 @@ std::int32_t LineList::AddSorted(const Line& line, bool stored) {
     while (lo < hi) {
         const std::size_t mid = (lo + hi) / 2;
         // The packed keys settle most steps without touching the line.
-        const int c = keys_[mid] != line.key.high ? (++comparisons_, keys_[mid] < line.key.high ? -1 : 1)
+        const int c = keys_[mid] != line.key ? (++comparisons_, keys_[mid] < line.key ? -1 : 1)
                                                   : Compare(lines_[mid], line);
         if (c < 0) {
             lo = mid + 1;
@@ -272,7 +300,7 @@ std::uint32_t LineList::InsertPending(std::uint32_t tree, std::size_t depth, std
 void LineList::EnsureSearchTables() {
     if (runEnd_.size() == lines_.size() && keys_.size() == lines_.size()) return;
     keys_.resize(lines_.size());
-    for (std::size_t i = 0; i < lines_.size(); ++i) keys_[i] = lines_[i].key.high;
+    for (std::size_t i = 0; i < lines_.size(); ++i) keys_[i] = lines_[i].key;
     runEnd_.assign(lines_.size(), 0);
     std::size_t end = lines_.size();
     for (std::size_t i = lines_.size(); i-- > 0;) {
@@ -281,7 +309,61 @@ void LineList::EnsureSearchTables() {
     }
 }
 
+void LineList::MergeLine(std::string_view line) {
+    if (!sorted_) {
+        AddLine(line);
+        return;
+    }
+    if (lines_.size() + pending_.size() + merged_.size() >=
+        static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
+        Raise<EIntOverflow>("Integer overflow");
+    Grow(merged_);
+    merged_.push_back(Store(line));
+}
+
+// One AddLine after another inserts a line unless an equal one is present:
+// of each group of equal new lines only the first added goes in, and only
+// if no line of the list equals it. So: sort the new lines stably (the first
+// added leads its group), then merge them with the list in one pass,
+// dropping a new line equal to a line of the list or to the new line just
+// taken. Every comparison of the pass moves on in one of the two.
+void LineList::FoldMerged() {
+    if (merged_.empty()) return;
+    FoldPending();
+    std::stable_sort(merged_.begin(), merged_.end(),
+                     [this](const Line& a, const Line& b) { return Compare(a, b) < 0; });
+    std::vector<Line> result;
+    result.reserve(lines_.size() + merged_.size());
+    std::size_t i = 0, j = 0;
+    while (j < merged_.size()) {
+        if (i < lines_.size()) {
+            const int c = Compare(lines_[i], merged_[j]);
+            if (c < 0) {
+                result.push_back(lines_[i++]);
+                continue;
+            }
+            if (c == 0) {
+                ++j;
+                continue;
+            }
+        }
+        const std::size_t taken = j++;
+        result.push_back(merged_[taken]);
+        while (j < merged_.size() && Compare(merged_[taken], merged_[j]) == 0) ++j;
+    }
+    result.insert(result.end(), lines_.begin() + static_cast<std::ptrdiff_t>(i), lines_.end());
+    lines_.swap(result);
+    std::vector<Line>().swap(merged_);
+    runEnd_.clear();
+    keys_.clear();
+}
+
 void LineList::Fold() {
+    FoldPending();
+    FoldMerged();
+}
+
+void LineList::FoldPending() {
     if (pending_.empty()) return;
     std::vector<Line> merged;
     merged.reserve(lines_.size() + pending_.size());
@@ -328,6 +410,7 @@ void LineList::ReadLines(const std::string& path) {
     Clear();
     const char* p = buffer.get();
     std::vector<Line> lines;
+    lines.reserve(CountLines(p));
     while (*p != '\0') {
         const char* start = p;
         while (*p != '\0' && *p != '\n' && *p != '\r') ++p;

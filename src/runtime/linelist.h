@@ -47,7 +47,12 @@ public:
     // at the line's place and gives its index, or, when an equal line is
     // present, changes nothing and gives the index of the equal line met.
     std::int32_t AddLine(std::string_view line);
-    std::int32_t LineCount() const;
+    // Adds the line as AddLine does, without telling where. In sorted mode
+    // the lines so added are merged in together, in one pass, when the list
+    // is next counted, read, written or added to: the list then holds
+    // exactly what one AddLine after another would have left.
+    void MergeLine(std::string_view line);
+    std::int32_t LineCount();
     std::string LineAt(std::int32_t index);
 
     // Comparisons made so far (for measurements).
@@ -56,8 +61,9 @@ public:
 private:
     struct Line {
         const char* data;
+        std::uint64_t key;      // the order prefix, which settles most
+        std::uint32_t keyLow;   // comparisons without reading the text
         std::uint32_t length;
-        plat::OrderPrefix key;  // settles most comparisons without the text
         std::string_view View() const { return {data, length}; }
     };
     // A line added in sorted mode and not yet folded into `lines_` (it is
@@ -80,13 +86,17 @@ private:
     std::uint32_t InsertPending(std::uint32_t tree, std::size_t depth, std::uint32_t node);
     void EnsureSearchTables();
     void Fold();
+    void FoldPending();
+    void FoldMerged();
     std::uint32_t NextPriority();
 
     std::vector<Line> lines_;
     std::vector<std::uint32_t> runEnd_;  // end of the run of equal lines, per line
-    std::vector<std::uint64_t> keys_;    // lines_[i].key.high, packed for searching
+    std::vector<std::uint64_t> keys_;    // lines_[i].key, packed for searching
     std::vector<Pending> pending_;
     std::vector<Line> pendingLines_;
+    std::vector<Line> merged_;           // lines given to MergeLine, not yet in
+
     std::vector<bool> path_;             // directions taken by the last search
     std::uint32_t root_;
     std::vector<std::unique_ptr<char[]>> chunks_;

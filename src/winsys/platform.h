@@ -6,7 +6,6 @@
 // fault injection (hostplatform.h).
 #pragma once
 
-#include <compare>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -87,9 +86,8 @@ int CompareStringIgnoreCase(const char* a, std::int32_t lengthA, const char* b, 
 // does wherever two keys differ; equal keys tell nothing. Where no such key
 // can be made from the bytes alone (the locale's collation), every key is 0.
 struct OrderPrefix {
-    std::uint64_t high = 0, low = 0;
-    friend bool operator==(const OrderPrefix&, const OrderPrefix&) = default;
-    friend auto operator<=>(const OrderPrefix&, const OrderPrefix&) = default;
+    std::uint64_t high = 0;  // bytes 1 to 8
+    std::uint32_t low = 0;   // bytes 9 to 12
 };
 OrderPrefix MakeOrderPrefix(const char* text, std::size_t length);
 // IsDBCSLeadByte in the ANSI code page.

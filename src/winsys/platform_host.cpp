@@ -326,16 +326,16 @@ int CompareStringIgnoreCase(const char* a, std::int32_t lengthA, const char* b, 
     return lengthA < lengthB ? 1 : lengthA > lengthB ? 3 : 2;
 }
 
-// The first 16 bytes, ASCII letters lower-cased, big-endian, padded with 0:
+// The first 12 bytes, ASCII letters lower-cased, big-endian, padded with 0:
 // comparing keys compares those bytes as the order above does, and a text
 // that ends early (padding 0) is the shorter, which comes first there too.
 OrderPrefix MakeOrderPrefix(const char* text, std::size_t length) {
     OrderPrefix key;
-    for (std::size_t i = 0; i < 16; ++i) {
+    for (std::size_t i = 0; i < 12; ++i) {
         unsigned char c = i < length ? static_cast<unsigned char>(text[i]) : 0;
         if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c + 32);
-        std::uint64_t& half = i < 8 ? key.high : key.low;
-        half = half << 8 | c;
+        if (i < 8) key.high = key.high << 8 | c;
+        else key.low = key.low << 8 | c;
     }
     return key;
 }

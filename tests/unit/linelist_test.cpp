@@ -116,6 +116,39 @@ TEST(LineList, MatchesThePlainRulesOnRandomInput) {
     }
 }
 
+TEST(LineList, MergedLinesEndAsAddedLinesWould) {
+    std::mt19937 random(7);
+    const char* pieces[] = {"", "a", "A", "b", "B", "1:2/3", "=x", "=X", "q", "longer text than sixteen bytes "};
+    for (int round = 0; round < 300; ++round) {
+        const auto pick = [&] {
+            std::string s;
+            for (int k = static_cast<int>(random() % 4); k >= 0; --k) s += pieces[random() % std::size(pieces)];
+            return s;
+        };
+        LineList list;
+        ReferenceList reference;
+        for (int i = static_cast<int>(random() % 30); i > 0; --i) {
+            const std::string line = pick();
+            list.AddLine(line);
+            reference.Add(line);
+        }
+        list.SetSortedMode(true);
+        reference.SetSorted();
+        for (int i = static_cast<int>(random() % 80); i > 0; --i) {
+            const std::string line = pick();
+            if (random() % 8 == 0) {
+                // An AddLine among merged lines sees them all in place.
+                EXPECT_EQ(list.AddLine(line), reference.Add(line)) << "round " << round;
+            } else {
+                list.MergeLine(line);
+                reference.Add(line);
+            }
+        }
+        ASSERT_EQ(list.LineCount(), static_cast<std::int32_t>(reference.lines.size()));
+        ASSERT_EQ(Contents(list), reference.lines) << "round " << round;
+    }
+}
+
 TEST(LineList, SortingPassesArrangeEqualLinesAsTheListDoes) {
     const struct {
         Lines input, afterSortLines, afterSortedMode;
