@@ -75,8 +75,10 @@ LineList::Line LineList::Refer(const char* data, std::size_t length) {
 
 int LineList::Compare(const Line& a, const Line& b) {
     ++comparisons_;
-    if (a.key != b.key) return a.key < b.key ? -1 : 1;
-    if (a.keyLow != b.keyLow) return a.keyLow < b.keyLow ? -1 : 1;
+    if ((a.keyLow & b.keyLow & 1) != 0) {
+        if (a.key != b.key) return a.key < b.key ? -1 : 1;
+        if (a.keyLow != b.keyLow) return a.keyLow < b.keyLow ? -1 : 1;
+    }
     return CompareLines(a.View(), b.View());
 }
 
@@ -209,8 +211,9 @@ std::int32_t LineList::AddSorted(const Line& line, bool stored) {
     while (lo < hi) {
         const std::size_t mid = (lo + hi) / 2;
         // The packed keys settle most steps without touching the line.
-        const int c = keys_[mid] != line.key ? (++comparisons_, keys_[mid] < line.key ? -1 : 1)
-                                                  : Compare(lines_[mid], line);
+        const int c = keys_[mid] != line.key && (lines_[mid].keyLow & line.keyLow & 1) != 0
+                          ? (++comparisons_, keys_[mid] < line.key ? -1 : 1)
+                          : Compare(lines_[mid], line);
         if (c < 0) {
             lo = mid + 1;
         } else {

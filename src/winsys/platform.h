@@ -82,12 +82,13 @@ std::int32_t RegCloseKey(RegKey key);
 // ---- Text ----
 // CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, ...): 1, 2 or 3; 0 on failure.
 int CompareStringIgnoreCase(const char* a, std::int32_t lengthA, const char* b, std::int32_t lengthB);
-// A key of a text's first bytes that orders texts as CompareStringIgnoreCase
-// does wherever two keys differ; equal keys tell nothing. Where no such key
-// can be made from the bytes alone (the locale's collation), every key is 0.
+// The first 11 bytes of a key that orders texts as CompareStringIgnoreCase
+// does: where two prefixes differ, they tell the order; equal prefixes tell
+// nothing. A prefix that could not be made (`known` false) tells nothing.
 struct OrderPrefix {
     std::uint64_t high = 0;  // bytes 1 to 8
-    std::uint32_t low = 0;   // bytes 9 to 12
+    std::uint32_t low = 0;   // bytes 9 to 11, then 1 when known, 0 when not
+    bool Known() const { return (low & 1) != 0; }
 };
 OrderPrefix MakeOrderPrefix(const char* text, std::size_t length);
 // IsDBCSLeadByte in the ANSI code page.

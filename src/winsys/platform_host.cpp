@@ -326,17 +326,18 @@ int CompareStringIgnoreCase(const char* a, std::int32_t lengthA, const char* b, 
     return lengthA < lengthB ? 1 : lengthA > lengthB ? 3 : 2;
 }
 
-// The first 12 bytes, ASCII letters lower-cased, big-endian, padded with 0:
-// comparing keys compares those bytes as the order above does, and a text
-// that ends early (padding 0) is the shorter, which comes first there too.
+// The text itself is the key: its first 11 bytes, ASCII letters
+// lower-cased, big-endian, padded with 0. A text that ends early (padding
+// 0) is the shorter, which the order above puts first too.
 OrderPrefix MakeOrderPrefix(const char* text, std::size_t length) {
     OrderPrefix key;
-    for (std::size_t i = 0; i < 12; ++i) {
+    for (std::size_t i = 0; i < 11; ++i) {
         unsigned char c = i < length ? static_cast<unsigned char>(text[i]) : 0;
         if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c + 32);
         if (i < 8) key.high = key.high << 8 | c;
         else key.low = key.low << 8 | c;
     }
+    key.low = key.low << 8 | 1;
     return key;
 }
 

@@ -16,6 +16,8 @@
 #undef RegOpenKeyEx
 #undef RegQueryValueEx
 
+#include <string>
+
 #include "winsys/platform.h"
 
 namespace pm::plat {
@@ -111,8 +113,36 @@ int CompareStringIgnoreCase(const char* a, std::int32_t lengthA, const char* b, 
     return ::CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a, lengthA, b, lengthB);
 }
 
-// The user's locale orders by collation weights, not bytes: no key.
-OrderPrefix MakeOrderPrefix(const char*, std::size_t) { return {}; }
+// The locale's sort key (LCMapStringA, LCMAP_SORTKEY | NORM_IGNORECASE),
+// which the system orders exactly as CompareStringA with NORM_IGNORECASE,
+// byte by byte; it ends in a NUL, so a shorter key comes first.
+OrderPrefix MakeOrderPrefix(const char* text, std::size_t length) {
+    constexpr DWORD flags = LCMAP_SORTKEY | NORM_IGNORECASE;
+    OrderPrefix prefix;
+    if (length > 0x7FFFFFFF) return prefix;
+    // An empty text is mapped as a NUL-ended one: a length of 0 is refused.
+    const char* source = length ? text : "";
+    const int sourceLength = length ? static_cast<int>(length) : -1;
+    unsigned char key[128];
+    int n = ::LCMapStringA(LOCALE_USER_DEFAULT, flags, source, sourceLength, reinterpret_cast<LPSTR>(key), sizeof key);
+    std::string longKey;
+    if (n == 0 && ::GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+        n = ::LCMapStringA(LOCALE_USER_DEFAULT, flags, source, sourceLength, nullptr, 0);
+        if (n > 0) {
+            longKey.resize(static_cast<std::size_t>(n));
+            n = ::LCMapStringA(LOCALE_USER_DEFAULT, flags, source, sourceLength, &longKey[0], n);
+        }
+    }
+    if (n <= 0) return prefix;
+    const unsigned char* bytes = longKey.empty() ? key : reinterpret_cast<const unsigned char*>(longKey.data());
+    for (int i = 0; i < 11; ++i) {
+        const unsigned char c = i < n ? bytes[i] : 0;
+        if (i < 8) prefix.high = prefix.high << 8 | c;
+        else prefix.low = prefix.low << 8 | c;
+    }
+    prefix.low = prefix.low << 8 | 1;
+    return prefix;
+}
 
 bool IsDbcsLeadByte(unsigned char byte) { return ::IsDBCSLeadByte(byte) != FALSE; }
 

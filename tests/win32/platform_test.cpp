@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 
 #include "app/conversion.h"
 #include "runtime/failure.h"
@@ -40,6 +41,30 @@ TEST(Win32, CompareStringOrdersLinesIgnoringCase) {
     EXPECT_LT(CompareLines("a=y", "B=x"), 0);
     EXPECT_GT(CompareLines("b", "A"), 0);
     EXPECT_LT(CompareLines("1:2/3=C:\\a.bmp", "1:2/4=C:\\a.bmp"), 0);
+}
+
+// The list settles comparisons by sort-key prefixes where they differ; that
+// is sound only while sort keys order as CompareStringA does. Random texts
+// rich in what collation treats specially must all agree.
+TEST(Win32, SortKeysOrderAsCompareStringDoes) {
+    std::mt19937 random(42);
+    const char pool[] = "aAbBzZ019:/.=\\- '_,\t\xE4\xC4\xE9\xDF\xFF\x01";
+    int disagreements = 0;
+    for (int i = 0; i < 30000; ++i) {
+        std::string a, b;
+        for (int n = static_cast<int>(random() % 14); n > 0; --n) a += pool[random() % (sizeof pool - 1)];
+        b = a.substr(0, random() % (a.size() + 1));
+        for (int n = static_cast<int>(random() % 14); n > 0; --n) b += pool[random() % (sizeof pool - 1)];
+        const int byCompare = CompareLines(a, b);
+        const plat::OrderPrefix ka = plat::MakeOrderPrefix(a.data(), a.size());
+        const plat::OrderPrefix kb = plat::MakeOrderPrefix(b.data(), b.size());
+        ASSERT_TRUE(ka.Known() && kb.Known());
+        const int byPrefix = ka.high != kb.high ? (ka.high < kb.high ? -1 : 1)
+                             : ka.low != kb.low ? (ka.low < kb.low ? -1 : 1) : 0;
+        if (byPrefix != 0 && byPrefix != byCompare && ++disagreements <= 5)
+            ADD_FAILURE() << "[" << a << "] [" << b << "] compare " << byCompare << " prefix " << byPrefix;
+    }
+    EXPECT_EQ(disagreements, 0);
 }
 
 TEST(Win32, OpenAndCreateFollowShareModesAndReadOnly) {
