@@ -7,9 +7,11 @@
 
 #ifdef PICTOMAP_TEST_FAULTS
 // Test build only: PICTOMAP_FAIL_STARTUP=1 makes the network address
-// module's start-up run out of memory, as if its tables could not be made.
+// module's start-up run out of memory, as if its tables could not be made;
+// PICTOMAP_FAIL_RUN=access or =stack makes the run fault in the processor.
 #include <cstdlib>
 #include <new>
+#include <string>
 
 #include "textutil/netaddress.h"
 
@@ -22,6 +24,23 @@ void FailingNetAddressStartup() {
         ::operator delete(tables);
     }
     pm::NetAddressStartup();
+}
+
+volatile int* volatile nowhere = nullptr;
+
+volatile bool deeper = true;
+
+int Deeper(int depth) {
+    volatile char frame[4096];
+    frame[0] = static_cast<char>(depth);
+    return (deeper ? Deeper(depth + 1) : 0) + frame[0];
+}
+
+void FaultingRun() {
+    const char* fault = std::getenv("PICTOMAP_FAIL_RUN");
+    if (fault && std::string(fault) == "access") *nowhere = 1;
+    if (fault && std::string(fault) == "stack") Deeper(0);
+    pm::RunConversion();
 }
 
 }  // namespace
@@ -37,6 +56,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         if (modules[i].startup == pm::NetAddressStartup) testModules[i].startup = FailingNetAddressStartup;
     }
     modules = testModules;
-#endif
+    pm::StartProgram(modules, count, FaultingRun);
+#else
     pm::StartProgram(modules, count, pm::RunConversion);
+#endif
 }

@@ -184,8 +184,9 @@ std::vector<unsigned long> TracedStyles() {
     return styles;
 }
 
-// Starts `exe` in `folder` and answers every box it shows with OK.
-Run Start(const std::string& exe, const std::string& folder) {
+// Starts `exe` in `folder` and answers every box it shows with OK, after
+// calling `whileShown` with the box on the screen.
+Run Start(const std::string& exe, const std::string& folder, const std::function<void()>& whileShown = {}) {
     Run run;
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
@@ -211,6 +212,7 @@ Run Start(const std::string& exe, const std::string& folder) {
             box.text = text;
             box.icon = IconOf(find.found);
             run.boxes.push_back(box);
+            if (whileShown) whileShown();
             ::PostMessageA(find.found, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                            reinterpret_cast<LPARAM>(::GetDlgItem(find.found, IDOK)));
             // Wait for this box to go before looking for another.
@@ -272,8 +274,9 @@ const char* const TextIndexMissing = "Fmmp0000\\.inf not Found\\. See Pictomap\\
 const char* const TextNothingFound = "No Info in fmmp0000\\.inf\\.";
 const char* const TextConverted = "Convert Complete!\\.";
 
-std::string FailureText(const std::string& kind, const std::string& message) {
-    return "Exception " + kind + " in module Pictomap\\.exe at [0-9A-F]{8}\\.\n" + Escape(message) + "\\.";
+std::string FailureText(const std::string& kind, const std::string& message,
+                        const std::string& module = "Pictomap") {
+    return "Exception " + kind + " in module " + module + "\\.exe at [0-9A-F]{8}\\.\n" + Escape(message) + "\\.";
 }
 
 // ---- Cases ----
@@ -458,6 +461,21 @@ void Cases() {
         ExpectOneBox(run, "Error", "Runtime error 217 at [0-9A-F]{8}", Plain, 217);
         Check(!Exists(home.Cfg()), "the run started");
     });
+    const struct {
+        const char* fault;
+        const char* kind;
+        const char* message;
+    } processorFaults[] = {{"access", "EAccessViolation", "Access violation"},
+                           {"stack", "EStackOverflow", "Stack overflow"}};
+    for (const auto& f : processorFaults) {
+        Case(std::string("processor fault: ") + f.kind, [&] {
+            const Home home = FreshHome();
+            ::SetEnvironmentVariableA("PICTOMAP_FAIL_RUN", f.fault);
+            const Run run = Start(faultProgram, scratch);
+            ::SetEnvironmentVariableA("PICTOMAP_FAIL_RUN", nullptr);
+            ExpectOneBox(run, "Application Error", FailureText(f.kind, f.message, "PictomapFaults"), Report, 1);
+        });
+    }
     Case("test build runs normally without the fault", [] {
         const Home home = FreshHome();
         ExpectOneBox(Start(faultProgram, scratch), "Error", TextIndexMissing, Error, 0);
@@ -479,8 +497,17 @@ void Cases() {
             for (int i = 0; i < 900; ++i) old.append("2:2/").append(std::to_string(i)).append("=C:\\Mail\\BMP\\old.bmp\r\n");
             WriteBytes(home.Inf(), index);
             WriteBytes(home.Cfg(), old);
-            ExpectOneBox(Start(program, scratch), "Application Error", FailureText("EWriteError", "Stream write error"),
-                         Report, 1);
+            // By the time the report is shown, the program has closed and
+            // removed its files: the configuration opens with no sharing.
+            const auto closed = [&] {
+                const HANDLE h = ::CreateFileA(home.Cfg().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                               OPEN_EXISTING, 0, nullptr);
+                Check(h != INVALID_HANDLE_VALUE, "configuration still open while the report is shown");
+                if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
+                Check(CountEntries(Join(home.root, "CFG")) == 1, "temporary file still there while the report is shown");
+            };
+            ExpectOneBox(Start(program, scratch, closed), "Application Error",
+                         FailureText("EWriteError", "Stream write error"), Report, 1);
             CheckEqual(ReadBytes(home.Cfg()), old, "configuration");
             Check(CountEntries(Join(home.root, "CFG")) == 1, "temporary file left");
             RemoveTree(home.root);
