@@ -5,6 +5,7 @@
 //
 //   e2e_driver Pictomap.exe PictomapFaults.exe [--full-disk FOLDER] [--relay-log FILE]
 //   e2e_driver --show Pictomap.exe FOLDER
+//   e2e_driver --inspect Pictomap.exe
 //
 // Under Wine, --relay-log names the file that receives the driver's (and
 // so its children's) standard error: the driver turns on Wine's relay trace
@@ -528,8 +529,39 @@ int Show(const char* exe, const char* folder) {
     return failed == 0 ? 0 : 1;
 }
 
+// e2e_driver --inspect Pictomap.exe: prints the version information and
+// whether the program carries an application manifest.
+int Inspect(const char* exe) {
+    const HMODULE module = ::LoadLibraryExA(exe, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!module) {
+        std::printf("cannot load %s\n", exe);
+        return 1;
+    }
+    const bool manifest = ::FindResourceA(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24)) != nullptr ||
+                          ::FindResourceA(module, MAKEINTRESOURCEA(2), MAKEINTRESOURCEA(24)) != nullptr;
+    ::FreeLibrary(module);
+    std::printf("Manifest: %s\n", manifest ? "yes" : "no");
+    DWORD ignored = 0;
+    const DWORD size = ::GetFileVersionInfoSizeA(exe, &ignored);
+    std::string data(size, '\0');
+    if (size == 0 || !::GetFileVersionInfoA(exe, 0, size, &data[0])) {
+        std::printf("Version information: none\n");
+        return 1;
+    }
+    for (const char* name : {"ProductName", "ProductVersion", "FileVersion", "FileDescription", "OriginalFilename",
+                             "LegalCopyright"}) {
+        char* value = nullptr;
+        UINT length = 0;
+        const std::string query = std::string("\\StringFileInfo\\040904E4\\") + name;
+        if (::VerQueryValueA(data.data(), query.c_str(), reinterpret_cast<void**>(&value), &length) && value)
+            std::printf("%s: %s\n", name, value);
+    }
+    return 0;
+}
+
 int main(int argc, char** argv) {
     if (argc == 4 && std::string(argv[1]) == "--show") return Show(argv[2], argv[3]);
+    if (argc == 3 && std::string(argv[1]) == "--inspect") return Inspect(argv[2]);
     if (argc < 3) {
         std::printf("usage: e2e_driver Pictomap.exe PictomapFaults.exe [full-disk-folder]\n");
         return 2;
