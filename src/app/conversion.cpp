@@ -2,6 +2,7 @@
 
 #include "app/pictureconfig.h"
 #include "app/pictureindex.h"
+#include "runtime/failure.h"
 #include "runtime/linelist.h"
 #include "winsys/platform.h"
 #include "winsys/registry.h"
@@ -13,6 +14,22 @@ namespace pm {
 bool FileExists(const std::string& path) {
     std::uint32_t attributes = 0;
     return plat::FindFirst(path, attributes) && !(attributes & plat::AttributeDirectory);
+}
+
+// Calling the configuration missing when it could not be looked at would
+// overwrite it with the new lines alone.
+bool KeptFileExists(const std::string& path) {
+    std::uint32_t attributes = 0;
+    if (plat::FindFirst(path, attributes)) return !(attributes & plat::AttributeDirectory);
+    switch (plat::LastError()) {
+    case plat::ErrorFileNotFound:
+    case plat::ErrorPathNotFound:
+    case plat::ErrorNoMoreFiles:
+    case plat::ErrorInvalidName:
+        return false;
+    default:
+        Raise<EFOpenError>(FormatText("Cannot open file %s", path));
+    }
 }
 
 void RunConversion() {
@@ -29,7 +46,7 @@ void RunConversion() {
     // Declared in this order so that the configuration list is freed first.
     LineList index;
     LineList configuration;
-    if (FileExists(configurationPath)) LoadConfiguration(configuration, configurationPath);
+    if (KeptFileExists(configurationPath)) LoadConfiguration(configuration, configurationPath);
     PrepareConfiguration(configuration);
     index.ReadLines(indexPath);
 

@@ -18,6 +18,7 @@ struct Frame {
     const ModuleEntry* modules = nullptr;
     std::size_t begun = 0;  // entries whose start-up has begun
     std::uint32_t exitCode = 0;
+    bool runtimeError = false;  // a runtime error is recorded, at this address:
     std::uintptr_t runtimeErrorAddress = 0;
 };
 Frame frame;
@@ -29,11 +30,16 @@ char intOverflowText[64];
 char rangeErrorText[64];
 EOutOfMemory* outOfMemory = nullptr;
 
+void RecordRuntimeError(std::uintptr_t address) {
+    frame.runtimeError = true;
+    frame.runtimeErrorAddress = address;
+}
+
 void OnNewFailure() { RaiseRuntimeError(RuntimeOutOfMemory, PM_RETURN_ADDRESS()); }
 
 [[noreturn]] void OnProcessorFault(plat::Fault fault, std::uintptr_t address) {
     if (!supportInstalled) {
-        frame.runtimeErrorAddress = address;
+        RecordRuntimeError(address);
         EndProcess(RuntimeUnhandledFailure);
     }
     if (fault == plat::Fault::StackOverflow) {
@@ -54,7 +60,7 @@ void OnNewFailure() { RaiseRuntimeError(RuntimeOutOfMemory, PM_RETURN_ADDRESS())
         ReportFailure(failure, kindName, address);
         EndProcess(1);
     }
-    frame.runtimeErrorAddress = address;
+    RecordRuntimeError(address);
     EndProcess(RuntimeUnhandledFailure);
 }
 
@@ -134,15 +140,15 @@ void RaiseRuntimeError(std::uint32_t runtimeError, std::uintptr_t address) {
         default: ThrowAt(ERangeError(rangeErrorText), address);
         }
     }
-    frame.runtimeErrorAddress = address;
+    RecordRuntimeError(address);
     EndProcess(runtimeError);
 }
 
 void EndProcess(std::uint32_t code) {
     frame.exitCode = code;
-    if (frame.runtimeErrorAddress != 0) {
+    if (frame.runtimeError) {
         ShowRuntimeErrorBox(frame.exitCode, frame.runtimeErrorAddress);
-        frame.runtimeErrorAddress = 0;
+        frame.runtimeError = false;
     }
     try {
         RunShutdownSteps();

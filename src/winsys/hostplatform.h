@@ -59,9 +59,11 @@ int OpenTokens();  // tokens opened and not yet closed
 // ---- Process ----
 void SetModulePath(const std::string& path);
 void SetDebuggerPresent(bool present);
-// ExitProcess on the host writes every box shown so far to standard error,
-// one line each ("box <style> [<caption>] [<text>]", line feeds in the text
-// shown as |), and ends the process with the code: death tests read both.
+// ExitProcess on the host writes the call made to fail, if any ("failed
+// call <name>"), and every box shown so far to standard error, one line
+// each ("box <style> [<caption>] [<text>]", line feeds in the text shown as
+// |), and ends the process with the code: death tests read both. Built with
+// AddressSanitizer, it first checks for leaks and ends with 99 on one.
 
 // ---- Files ----
 int OpenFiles();  // file handles opened and not yet closed
@@ -73,6 +75,12 @@ void FailCall(std::uint64_t n);
 std::uint64_t CallsCounted();
 // Name of the call that was made to fail, empty if none was.
 const std::string& FailedCall();
+
+// Allocations: a test program that replaces operator new with
+// tests/host/failing_new.cpp asks this before each one; the allocation
+// numbered `n` (from 1) after FailAllocation(n) then fails, once.
+void FailAllocation(std::uint64_t n);
+bool AllocationFails();
 
 // Back to a clean state: empty registry, no boxes, default settings.
 void Reset();

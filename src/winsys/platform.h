@@ -18,7 +18,9 @@ inline constexpr std::uint32_t ErrorFileNotFound = 2;
 inline constexpr std::uint32_t ErrorPathNotFound = 3;
 inline constexpr std::uint32_t ErrorAccessDenied = 5;
 inline constexpr std::uint32_t ErrorSharingViolation = 32;
+inline constexpr std::uint32_t ErrorNoMoreFiles = 18;
 inline constexpr std::uint32_t ErrorFileExists = 80;
+inline constexpr std::uint32_t ErrorInvalidName = 123;
 inline constexpr std::uint32_t ErrorDiskFull = 112;
 inline constexpr std::uint32_t ErrorMoreData = 234;
 inline constexpr std::uint32_t ErrorNotEnoughMemory = 8;
@@ -57,7 +59,7 @@ bool ReplaceFile(const std::string& replaced, const std::string& replacement);
 bool MoveFileReplace(const std::string& from, const std::string& to);
 
 // FindFirstFileA, then FindClose: true when an entry matches `pattern`,
-// with its attributes.
+// with its attributes; LastError tells why there is none.
 bool FindFirst(const std::string& pattern, std::uint32_t& attributes);
 
 // ---- Registry ----

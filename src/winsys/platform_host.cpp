@@ -8,6 +8,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -61,6 +65,16 @@ State& S() {
     static State state;
     return state;
 }
+
+// The stand-in's own bookkeeping allocates where Windows would not; those
+// allocations are not the program's and never fail on purpose.
+int insidePlatform = 0;
+struct InPlatform {
+    InPlatform() { ++insidePlatform; }
+    ~InPlatform() { --insidePlatform; }
+    InPlatform(const InPlatform&) = delete;
+    InPlatform& operator=(const InPlatform&) = delete;
+};
 
 std::string Lower(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -124,6 +138,7 @@ std::uint32_t LastError() { return S().lastError; }
 
 FileHandle CreateFile(const std::string& path, std::uint32_t access, std::uint32_t share,
                       std::uint32_t disposition) {
+    const InPlatform inPlatform;
     if (Injected("CreateFile")) {
         Fail(ErrorAccessDenied);
         return InvalidFile;
@@ -157,18 +172,24 @@ FileHandle CreateFile(const std::string& path, std::uint32_t access, std::uint32
     int flags = (access & GenericWrite) ? ((access & GenericRead) ? O_RDWR : O_WRONLY) : O_RDONLY;
     if (disposition == CreateNew) flags |= O_CREAT | O_EXCL;
     if (disposition == CreateAlways) flags |= O_CREAT | O_TRUNC;
+    // The handle's entry is made first: once the file exists, nothing may
+    // fail (not even an allocation) before the handle is returned.
+    const FileHandle handle = S().nextFile++;
+    OpenFile& entry = S().files[handle];
+    entry = {-1, native, access, share};
     const int fd = ::open(native.c_str(), flags | O_CLOEXEC, 0644);
     if (fd < 0) {
         Fail(ErrnoToError(errno));
+        S().files.erase(handle);
         return InvalidFile;
     }
-    const FileHandle handle = S().nextFile++;
-    S().files[handle] = {fd, native, access, share};
+    entry.fd = fd;
     S().lastError = ErrorSuccess;
     return handle;
 }
 
 bool FileSize(FileHandle file, std::uint64_t& size) {
+    const InPlatform inPlatform;
     if (Injected("SetFilePointer")) return Fail(ErrorAccessDenied);
     struct stat st {};
     if (::fstat(S().files.at(file).fd, &st) != 0) return Fail(ErrnoToError(errno));
@@ -177,6 +198,7 @@ bool FileSize(FileHandle file, std::uint64_t& size) {
 }
 
 bool ReadFile(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t& done) {
+    const InPlatform inPlatform;
     done = 0;
     // A fault here makes the read fall short rather than fail outright.
     const std::uint32_t want = Injected("ReadFile") ? count / 2 : count;
@@ -190,6 +212,7 @@ bool ReadFile(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t&
 }
 
 bool WriteFile(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t& done) {
+    const InPlatform inPlatform;
     done = 0;
     // A fault here is a full disk: part of the text is written.
     const bool full = Injected("WriteFile");
@@ -204,11 +227,13 @@ bool WriteFile(FileHandle file, const void* buffer, std::uint32_t count, std::ui
 }
 
 bool FlushFileBuffers(FileHandle file) {
+    const InPlatform inPlatform;
     if (Injected("FlushFileBuffers")) return Fail(ErrorDiskFull);
     return ::fsync(S().files.at(file).fd) == 0 || Fail(ErrnoToError(errno));
 }
 
 void CloseFile(FileHandle file) {
+    const InPlatform inPlatform;
     auto it = S().files.find(file);
     if (it == S().files.end()) return;
     ::close(it->second.fd);
@@ -216,6 +241,7 @@ void CloseFile(FileHandle file) {
 }
 
 bool DeleteFile(const std::string& path) {
+    const InPlatform inPlatform;
     if (Injected("DeleteFile")) return Fail(ErrorAccessDenied);
     const std::string native = Native(path);
     if (InUse(native)) return Fail(ErrorSharingViolation);
@@ -224,6 +250,7 @@ bool DeleteFile(const std::string& path) {
 }
 
 bool ReplaceFile(const std::string& replaced, const std::string& replacement) {
+    const InPlatform inPlatform;
     if (Injected("ReplaceFile")) return Fail(ErrorAccessDenied);
     const std::string target = Native(replaced), source = Native(replacement);
     struct stat st {};
@@ -235,6 +262,7 @@ bool ReplaceFile(const std::string& replaced, const std::string& replacement) {
 }
 
 bool MoveFileReplace(const std::string& from, const std::string& to) {
+    const InPlatform inPlatform;
     if (Injected("MoveFileEx")) return Fail(ErrorAccessDenied);
     const std::string source = Native(from), target = Native(to);
     if (InUse(target) || InUse(source)) return Fail(ErrorSharingViolation);
@@ -243,13 +271,14 @@ bool MoveFileReplace(const std::string& from, const std::string& to) {
 }
 
 bool FindFirst(const std::string& pattern, std::uint32_t& attributes) {
-    if (Injected("FindFirstFile")) return Fail(ErrorFileNotFound);
+    const InPlatform inPlatform;
+    if (Injected("FindFirstFile")) return Fail(ErrorAccessDenied);
     const std::string native = Native(pattern);
     const auto slash = native.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : native.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? native : native.substr(slash + 1);
     DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return Fail(ErrorPathNotFound);
+    if (!dir) return Fail(errno == ENOENT || errno == ENOTDIR ? ErrorPathNotFound : ErrorAccessDenied);
     bool found = false;
     std::string match;
     while (const dirent* entry = ::readdir(dir)) {
@@ -272,6 +301,7 @@ bool FindFirst(const std::string& pattern, std::uint32_t& attributes) {
 // ---- Registry ----
 
 std::int32_t RegOpenKeyEx(RegKey root, const std::string& subkey, std::uint32_t access, RegKey& key) {
+    const InPlatform inPlatform;
     S().registryOpens.push_back({subkey, access});
     if (Injected("RegOpenKeyEx")) return ErrorAccessDenied;
     auto it = S().keys.find(Lower(subkey));
@@ -284,6 +314,7 @@ std::int32_t RegOpenKeyEx(RegKey root, const std::string& subkey, std::uint32_t 
 
 std::int32_t RegQueryValueEx(RegKey key, const std::string& name, std::uint32_t& type,
                              unsigned char* data, std::uint32_t& size) {
+    const InPlatform inPlatform;
     if (Injected("RegQueryValueEx")) return ErrorAccessDenied;
     if (data && S().failDataRequest) {
         S().failDataRequest = false;
@@ -308,6 +339,7 @@ std::int32_t RegQueryValueEx(RegKey key, const std::string& name, std::uint32_t&
 }
 
 std::int32_t RegCloseKey(RegKey key) {
+    const InPlatform inPlatform;
     return S().openKeys.erase(key) ? 0 : 6;
 }
 
@@ -316,6 +348,7 @@ std::int32_t RegCloseKey(RegKey key) {
 // A total order that ignores the case of ASCII letters: bytes compared as
 // lower-case, then the shorter text first.
 int CompareStringIgnoreCase(const char* a, std::int32_t lengthA, const char* b, std::int32_t lengthB) {
+    const InPlatform inPlatform;
     const std::int32_t common = std::min(lengthA, lengthB);
     for (std::int32_t i = 0; i < common; ++i) {
         unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
@@ -330,6 +363,7 @@ int CompareStringIgnoreCase(const char* a, std::int32_t lengthA, const char* b, 
 // lower-cased, big-endian, padded with 0. A text that ends early (padding
 // 0) is the shorter, which the order above puts first too.
 OrderPrefix MakeOrderPrefix(const char* text, std::size_t length) {
+    const InPlatform inPlatform;
     OrderPrefix key;
     for (std::size_t i = 0; i < 11; ++i) {
         unsigned char c = i < length ? static_cast<unsigned char>(text[i]) : 0;
@@ -344,6 +378,7 @@ OrderPrefix MakeOrderPrefix(const char* text, std::size_t length) {
 bool IsDbcsLeadByte(unsigned char byte) { return S().leadBytes.count(byte) != 0; }
 
 int MessageBox(const char* text, const char* caption, std::uint32_t style) {
+    const InPlatform inPlatform;
     S().boxes.push_back({text, caption, style});
     return 1;
 }
@@ -351,6 +386,7 @@ int MessageBox(const char* text, const char* caption, std::uint32_t style) {
 // ---- Version and privileges ----
 
 bool GetVersionEx(VersionInfo& info) {
+    const InPlatform inPlatform;
     ++S().versionQueries;
     if (!S().versionSucceeds) return false;
     info = S().version;
@@ -358,6 +394,7 @@ bool GetVersionEx(VersionInfo& info) {
 }
 
 bool OpenProcessToken(std::uint32_t access, TokenHandle& token) {
+    const InPlatform inPlatform;
     if (Injected("OpenProcessToken") || !S().tokenOpens || access != TokenAdjustPrivileges)
         return Fail(ErrorAccessDenied);
     ++S().openTokens;
@@ -366,6 +403,7 @@ bool OpenProcessToken(std::uint32_t access, TokenHandle& token) {
 }
 
 bool LookupPrivilegeValue(const char* name, Luid& luid) {
+    const InPlatform inPlatform;
     if (Injected("LookupPrivilegeValue") || !S().privileges.count(name)) return Fail(1313);
     luid.lowPart = static_cast<std::uint32_t>(std::hash<std::string>()(name) & 0xFFFF) + 2;
     luid.highPart = 0;
@@ -374,6 +412,7 @@ bool LookupPrivilegeValue(const char* name, Luid& luid) {
 }
 
 bool AdjustTokenPrivilege(TokenHandle, const Luid& luid, std::uint32_t attributes) {
+    const InPlatform inPlatform;
     if (Injected("AdjustTokenPrivileges")) return Fail(ErrorAccessDenied);
     S().adjustments.push_back({S().luids[luid.lowPart], attributes});
     return true;
@@ -388,6 +427,7 @@ ModuleHandle GetOwnModule() { return 0x400000; }
 bool FindCommittedRegion(std::uintptr_t, std::uintptr_t&) { return false; }
 
 std::uint32_t GetModuleFileName(ModuleHandle, char* buffer, std::uint32_t capacity) {
+    const InPlatform inPlatform;
     if (capacity == 0) return 0;
     const std::string& path = S().modulePath;
     const std::size_t n = std::min<std::size_t>(path.size(), capacity - 1);
@@ -399,6 +439,13 @@ std::uint32_t GetModuleFileName(ModuleHandle, char* buffer, std::uint32_t capaci
 bool IsDebuggerPresent() { return S().debugger; }
 
 [[noreturn]] void ExitProcess(std::uint32_t code) {
+    const InPlatform inPlatform;
+#if defined(__SANITIZE_ADDRESS__)
+    // Whatever the run allocated must be freed by now: a leak ends the
+    // process with its own code, which tests see.
+    if (__lsan_do_recoverable_leak_check() != 0) std::_Exit(99);
+#endif
+    if (!S().failedCall.empty()) std::fprintf(stderr, "failed call %s\n", S().failedCall.c_str());
     for (const host::ShownBox& box : S().boxes) {
         std::string text = box.text;
         std::replace(text.begin(), text.end(), '\n', '|');
@@ -443,9 +490,29 @@ void FailCall(std::uint64_t n) {
 std::uint64_t CallsCounted() { return S().calls; }
 const std::string& FailedCall() { return S().failedCall; }
 
+namespace {
+// Kept outside the state: allocating the state itself must not count.
+std::uint64_t allocationsCounted = 0;
+std::uint64_t allocationFailAt = 0;
+}  // namespace
+
+void FailAllocation(std::uint64_t n) {
+    allocationsCounted = 0;
+    allocationFailAt = n;
+}
+
+bool AllocationFails() {
+    if (insidePlatform > 0) return false;
+    if (allocationFailAt == 0 || ++allocationsCounted != allocationFailAt) return false;
+    allocationFailAt = 0;
+    S().failedCall = "allocation";
+    return true;
+}
+
 void Reset() {
     for (auto& [handle, file] : S().files) ::close(file.fd);
     S() = State{};
+    allocationFailAt = 0;
 }
 
 }  // namespace host
@@ -456,6 +523,7 @@ void Reset() {
 namespace pm::plat {
 
 int LoadString(std::uint32_t id, char* buffer, int capacity) {
+    const InPlatform inPlatform;
     const char* text = nullptr;
     switch (id) {
     case IDS_FAILURE_FORMAT: text = TEXT_FAILURE_FORMAT; break;

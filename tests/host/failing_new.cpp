@@ -1,0 +1,31 @@
+// operator new for the host test program, with fault injection: when the
+// host side says so, an allocation fails as it would with memory exhausted
+// (the new handler is called, or std::bad_alloc thrown when there is none).
+#include <cstdlib>
+#include <new>
+
+#include "winsys/hostplatform.h"
+
+void* operator new(std::size_t size) {
+    for (;;) {
+        if (!pm::host::AllocationFails())
+            if (void* p = std::malloc(size ? size : 1)) return p;
+        const std::new_handler handler = std::get_new_handler();
+        if (!handler) throw std::bad_alloc();
+        handler();
+    }
+}
+
+void* operator new[](std::size_t size) { return ::operator new(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    if (pm::host::AllocationFails()) return nullptr;
+    return std::malloc(size ? size : 1);
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return ::operator new(size, tag); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
