@@ -2,7 +2,7 @@
 # Wine prefix run by an ordinary user with a virtual display.
 # shellcheck shell=bash
 
-PACKAGES="cmake make g++ googletest libgtest-dev g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686 wine wine32:i386 xvfb xauth zip unzip"
+PACKAGES="cmake make g++ googletest libgtest-dev g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686 wine wine32:i386 xvfb xauth zip unzip clang libclang-rt-14-dev bc"
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 ensure_packages() {
