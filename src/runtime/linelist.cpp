@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "runtime/failure.h"
+#include "runtime/startup.h"
 #include "winsys/handles.h"
 #include "winsys/platform.h"
 
@@ -46,6 +47,14 @@ std::size_t CountLines(const char* p) {
     return count;
 }
 
+// Room for `count` entries; more than the address space can hold is memory
+// exhausted, like any allocation that fails.
+template <class T>
+PM_NOINLINE void Reserve(std::vector<T>& entries, std::size_t count) {
+    if (count > entries.max_size()) RaiseRuntimeError(RuntimeOutOfMemory, PM_RETURN_ADDRESS());
+    entries.reserve(count);
+}
+
 // Makes room for one more entry: by 4 slots while the capacity is at most 8,
 // by 16 while it is at most 64, then by a quarter, so that a long list
 // carries little unused room.
@@ -53,7 +62,7 @@ template <class T>
 void Grow(std::vector<T>& entries) {
     const std::size_t capacity = entries.capacity();
     if (entries.size() < capacity) return;
-    entries.reserve(capacity + (capacity <= 8 ? 4 : capacity <= 64 ? 16 : capacity / 4));
+    Reserve(entries, capacity + (capacity <= 8 ? 4 : capacity <= 64 ? 16 : capacity / 4));
 }
 
 }  // namespace
@@ -320,6 +329,9 @@ void LineList::MergeLine(std::string_view line) {
     if (lines_.size() + pending_.size() + merged_.size() >=
         static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
         Raise<EIntOverflow>("Integer overflow");
+    // A line identical, byte for byte, to the one merged just before would
+    // be dropped as its equal; runs of repeats cost nothing.
+    if (!merged_.empty() && merged_.back().View() == line) return;
     Grow(merged_);
     merged_.push_back(Store(line));
 }
@@ -336,7 +348,7 @@ void LineList::FoldMerged() {
     std::stable_sort(merged_.begin(), merged_.end(),
                      [this](const Line& a, const Line& b) { return Compare(a, b) < 0; });
     std::vector<Line> result;
-    result.reserve(lines_.size() + merged_.size());
+    Reserve(result, lines_.size() + merged_.size());
     std::size_t i = 0, j = 0;
     while (j < merged_.size()) {
         if (i < lines_.size()) {
@@ -369,7 +381,7 @@ void LineList::Fold() {
 void LineList::FoldPending() {
     if (pending_.empty()) return;
     std::vector<Line> merged;
-    merged.reserve(lines_.size() + pending_.size());
+    Reserve(merged, lines_.size() + pending_.size());
     std::vector<std::uint32_t> stack;
     std::size_t next = 0;
     std::uint32_t t = root_;
@@ -413,7 +425,7 @@ void LineList::ReadLines(const std::string& path) {
     Clear();
     const char* p = buffer.get();
     std::vector<Line> lines;
-    lines.reserve(CountLines(p));
+    Reserve(lines, CountLines(p));
     while (*p != '\0') {
         const char* start = p;
         while (*p != '\0' && *p != '\n' && *p != '\r') ++p;

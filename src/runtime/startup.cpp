@@ -3,6 +3,7 @@
 #include <cstring>
 #include <exception>
 #include <new>
+#include <stdexcept>
 
 #include "runtime/failure.h"
 #include "runtime/failurereport.h"
@@ -173,6 +174,10 @@ void StartProgram(const ModuleEntry* modules, std::size_t count, void (*run)()) 
         run();
     } catch (const Exception& failure) {
         HandleTopLevel(&failure, failure.KindName(), failure.RaiseAddress());
+    } catch (const std::length_error&) {
+        // A container asked for more than the address space: memory exhausted.
+        if (supportInstalled) HandleTopLevel(outOfMemory, outOfMemory->KindName(), 0);
+        HandleTopLevel(nullptr, "EOutOfMemory", 0);
     } catch (const std::bad_alloc&) {
         if (supportInstalled) HandleTopLevel(outOfMemory, outOfMemory->KindName(), 0);
         HandleTopLevel(nullptr, "EOutOfMemory", 0);

@@ -453,6 +453,33 @@ void Cases() {
         ExpectOneBox(Start(program, scratch), "Information", TextConverted, Information, 0);
         CheckEqual(ReadBytes(home.Cfg()), "1:2/3=" + home.Picture("a.bmp") + "\r\nkept=1\r\n", "configuration");
     });
+    Case("index too large for a 32-bit program's memory", [] {
+        // 100 million empty lines: their records alone need more than the
+        // 2 GB a 32-bit program has.
+        const Home home = FreshHome();
+        WriteBytes(home.Inf(), std::string(100u * 1000 * 1000, '\n'));
+        WriteBytes(home.Cfg(), "kept=1\r\n");
+        ExpectOneBox(Start(program, scratch), "Application Error", FailureText("EOutOfMemory", "Out of memory"), Report,
+                     1);
+        CheckEqual(ReadBytes(home.Cfg()), "kept=1\r\n", "configuration");
+        ::DeleteFileA(home.Inf().c_str());
+    });
+    Case("configuration of 2 GiB", [] {
+        const Home home = FreshHome();
+        WriteBytes(home.Inf(), "a.bmp,x,1:2/3\r\n");
+        const HANDLE file = ::CreateFileA(home.Cfg().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        LARGE_INTEGER size;
+        size.QuadPart = 0x80000000LL;
+        Check(file != INVALID_HANDLE_VALUE && ::SetFilePointerEx(file, size, nullptr, FILE_BEGIN) && ::SetEndOfFile(file),
+              "cannot make a file of 2 GiB");
+        ::CloseHandle(file);
+        ExpectOneBox(Start(program, scratch), "Application Error", FailureText("EReadError", "Stream read error"), Report,
+                     1);
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        ::GetFileAttributesExA(home.Cfg().c_str(), GetFileExInfoStandard, &data);
+        Check(data.nFileSizeHigh == 0 && data.nFileSizeLow == 0x80000000u, "configuration changed");
+        ::DeleteFileA(home.Cfg().c_str());
+    });
     Case("failure at start-up", [] {
         const Home home = FreshHome();
         WriteBytes(home.Inf(), "a.bmp,x,1:2/3\r\n");
