@@ -4,6 +4,8 @@
 //                                DIR/PictoCfg.cfg (M lines) and DIR/lines.txt
 //                                (the lines the merge sees, for sort)
 //   linelist_bench run DIR       load, prepare, merge and save, timed
+//   linelist_bench convert HOME  the whole conversion run over a home folder
+//                                (BMP\fmmp0000.inf, CFG\PictoCfg.cfg), timed
 #include <sys/resource.h>
 
 #include <chrono>
@@ -14,10 +16,12 @@
 #include <random>
 #include <string>
 
+#include "app/conversion.h"
 #include "app/pictureconfig.h"
 #include "app/pictureindex.h"
 #include "runtime/linelist.h"
 #include "runtime/startup.h"
+#include "winsys/hostplatform.h"
 
 namespace {
 
@@ -118,12 +122,25 @@ int RunMerge(const std::string& dir) {
     return 0;
 }
 
+int Convert(const std::string& home) {
+    pm::host::Reset();
+    pm::host::SetRegistryValue(pm::HomeKey, pm::HomeValue, pm::plat::RegSz, home + "\\");
+    const long baseline = MaxRssKiB();
+    const auto start = std::chrono::steady_clock::now();
+    pm::RunConversion();
+    const double seconds = Seconds(start);
+    std::printf("box: %s\n", pm::host::ShownBoxes().empty() ? "" : pm::host::ShownBoxes()[0].text.c_str());
+    std::printf("time %.3f s, peak memory %ld KiB above %ld KiB\n", seconds, MaxRssKiB() - baseline, baseline);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     pm::FailureSupportStartup();
     if (argc == 5 && std::string(argv[1]) == "gen") return Generate(argv[2], std::atol(argv[3]), std::atol(argv[4]));
     if (argc == 3 && std::string(argv[1]) == "run") return RunMerge(argv[2]);
-    std::fprintf(stderr, "usage: linelist_bench gen DIR N M | run DIR\n");
+    if (argc == 3 && std::string(argv[1]) == "convert") return Convert(argv[2]);
+    std::fprintf(stderr, "usage: linelist_bench gen DIR N M | run DIR | convert HOME\n");
     return 2;
 }

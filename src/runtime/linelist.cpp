@@ -78,8 +78,41 @@ LineList::LineList() : root_(Nil) {}
 LineList::~LineList() = default;
 
 LineList::Line LineList::Refer(const char* data, std::size_t length) {
-    const plat::OrderPrefix key = plat::MakeOrderPrefix(data, length);
-    return {data, key.high, key.low, static_cast<std::uint32_t>(length)};
+    Line line{};
+    line.data = data;
+    line.length = static_cast<std::uint32_t>(length);
+    return line;
+}
+
+const char* LineList::FullKey([[maybe_unused]] const Line& line) {
+#if UINTPTR_MAX == 0xFFFFFFFFu
+    return line.fullKey;
+#else
+    return nullptr;
+#endif
+}
+
+// Order prefixes are made only for lines that take part in sorting: a list
+// that is only read line by line never pays for them.
+LineList::Line LineList::WithKey(Line line) {
+    if (!(line.keyLow & 1)) {
+        scratchKey_.clear();
+        const plat::OrderPrefix key = plat::MakeOrderPrefix(line.data, line.length, &scratchKey_);
+        line.key = key.high;
+        line.keyLow = key.low;
+#if UINTPTR_MAX == 0xFFFFFFFFu
+        line.fullKey = nullptr;
+        if (!scratchKey_.empty() && key.Known()) {
+            if (scratchKey_.back() != '\0') scratchKey_.push_back('\0');
+            line.fullKey = Store(scratchKey_).data;
+        }
+#endif
+    }
+    return line;
+}
+
+void LineList::EnsureKeys() {
+    for (Line& line : lines_) line = WithKey(line);
 }
 
 int LineList::Compare(const Line& a, const Line& b) {
@@ -87,6 +120,12 @@ int LineList::Compare(const Line& a, const Line& b) {
     if ((a.keyLow & b.keyLow & 1) != 0) {
         if (a.key != b.key) return a.key < b.key ? -1 : 1;
         if (a.keyLow != b.keyLow) return a.keyLow < b.keyLow ? -1 : 1;
+        const char* fullA = FullKey(a);
+        const char* fullB = FullKey(b);
+        if (fullA && fullB) {
+            const int c = std::strcmp(fullA, fullB);
+            return c < 0 ? -1 : c > 0 ? 1 : 0;
+        }
     }
     return CompareLines(a.View(), b.View());
 }
@@ -144,6 +183,7 @@ void LineList::SortLines() {
     if (sorted_ || lines_.size() < 2) return;
     runEnd_.clear();
     keys_.clear();
+    EnsureKeys();
     Quicksort(0, static_cast<std::ptrdiff_t>(lines_.size()) - 1);
 }
 
@@ -185,6 +225,7 @@ void LineList::SetSortedMode(bool sorted) {
     if (sorted == sorted_) return;
     if (sorted) {
         SortLines();
+        EnsureKeys();
         sorted_ = true;
     } else {
         Fold();
@@ -195,7 +236,7 @@ void LineList::SetSortedMode(bool sorted) {
 // ---- Adding ----
 
 std::int32_t LineList::AddLine(std::string_view line) {
-    if (sorted_) return AddSorted(Refer(line.data(), line.size()), false);
+    if (sorted_) return AddSorted(WithKey(Refer(line.data(), line.size())), false);
     if (lines_.size() >= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
         Raise<EIntOverflow>("Integer overflow");
     Grow(lines_);
@@ -253,7 +294,9 @@ std::int32_t LineList::AddSorted(const Line& line, bool stored) {
         }
     }
     if (policy_ == DuplicatePolicy::Ignore) {
-        pendingLines_.push_back(stored ? line : Store(line.View()));
+        Line kept = line;
+        if (!stored) kept.data = Store(line.View()).data;
+        pendingLines_.push_back(kept);
         pending_.push_back({gap, Nil, Nil, 1, NextPriority()});
         root_ = InsertPending(root_, 0, static_cast<std::uint32_t>(pending_.size() - 1));
     }
@@ -333,7 +376,7 @@ void LineList::MergeLine(std::string_view line) {
     // be dropped as its equal; runs of repeats cost nothing.
     if (!merged_.empty() && merged_.back().View() == line) return;
     Grow(merged_);
-    merged_.push_back(Store(line));
+    merged_.push_back(WithKey(Store(line)));
 }
 
 // One AddLine after another inserts a line unless an equal one is present:
@@ -436,7 +479,7 @@ void LineList::ReadLines(const std::string& path) {
     // The lines stay where they were read; the buffer becomes storage.
     chunks_.push_back(std::move(buffer));
     if (sorted) {
-        for (const Line& line : lines) AddSorted(line, true);
+        for (const Line& line : lines) AddSorted(WithKey(line), true);
     } else {
         lines_.swap(lines);
     }

@@ -62,8 +62,15 @@ private:
     struct Line {
         const char* data;
         std::uint64_t key;      // the order prefix, which settles most
-        std::uint32_t keyLow;   // comparisons without reading the text
+        std::uint32_t keyLow;   // comparisons without reading the text;
+                                // bit 0 is clear while it is not made
         std::uint32_t length;
+#if UINTPTR_MAX == 0xFFFFFFFFu
+        // In a 32-bit program the record has room for one more pointer:
+        // the whole sort key, where the platform makes one, settles the
+        // comparisons the prefix leaves open without asking the system.
+        const char* fullKey;
+#endif
         std::string_view View() const { return {data, length}; }
     };
     // A line added in sorted mode and not yet folded into `lines_` (it is
@@ -77,6 +84,9 @@ private:
     };
 
     static Line Refer(const char* data, std::size_t length);
+    static const char* FullKey(const Line& line);
+    Line WithKey(Line line);
+    void EnsureKeys();
     int Compare(const Line& a, const Line& b);
     Line Store(std::string_view text);
     void Clear();
@@ -106,6 +116,7 @@ private:
     DuplicatePolicy policy_ = DuplicatePolicy::Ignore;
     std::uint64_t comparisons_ = 0;
     std::uint32_t seed_ = 0x9E3779B9u;
+    std::string scratchKey_;
 };
 
 }  // namespace pm

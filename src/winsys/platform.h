@@ -92,7 +92,10 @@ struct OrderPrefix {
     std::uint32_t low = 0;   // bytes 9 to 11, then 1 when known, 0 when not
     bool Known() const { return (low & 1) != 0; }
 };
-OrderPrefix MakeOrderPrefix(const char* text, std::size_t length);
+// With `fullKey`, the whole key too, NUL-ended, where the key is not the
+// text itself (Win32: the locale's sort key; the host leaves it empty).
+// Two full keys compare with strcmp as their texts do.
+OrderPrefix MakeOrderPrefix(const char* text, std::size_t length, std::string* fullKey = nullptr);
 // IsDBCSLeadByte in the ANSI code page.
 bool IsDbcsLeadByte(unsigned char byte);
 

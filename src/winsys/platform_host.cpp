@@ -362,7 +362,7 @@ int CompareStringIgnoreCase(const char* a, std::int32_t lengthA, const char* b, 
 // The text itself is the key: its first 11 bytes, ASCII letters
 // lower-cased, big-endian, padded with 0. A text that ends early (padding
 // 0) is the shorter, which the order above puts first too.
-OrderPrefix MakeOrderPrefix(const char* text, std::size_t length) {
+OrderPrefix MakeOrderPrefix(const char* text, std::size_t length, std::string*) {
     const InPlatform inPlatform;
     OrderPrefix key;
     for (std::size_t i = 0; i < 11; ++i) {

@@ -116,14 +116,14 @@ int CompareStringIgnoreCase(const char* a, std::int32_t lengthA, const char* b, 
 // The locale's sort key (LCMapStringA, LCMAP_SORTKEY | NORM_IGNORECASE),
 // which the system orders exactly as CompareStringA with NORM_IGNORECASE,
 // byte by byte; it ends in a NUL, so a shorter key comes first.
-OrderPrefix MakeOrderPrefix(const char* text, std::size_t length) {
+OrderPrefix MakeOrderPrefix(const char* text, std::size_t length, std::string* fullKey) {
     constexpr DWORD flags = LCMAP_SORTKEY | NORM_IGNORECASE;
     OrderPrefix prefix;
     if (length > 0x7FFFFFFF) return prefix;
     // An empty text is mapped as a NUL-ended one: a length of 0 is refused.
     const char* source = length ? text : "";
     const int sourceLength = length ? static_cast<int>(length) : -1;
-    unsigned char key[128];
+    unsigned char key[512];
     int n = ::LCMapStringA(LOCALE_USER_DEFAULT, flags, source, sourceLength, reinterpret_cast<LPSTR>(key), sizeof key);
     std::string longKey;
     if (n == 0 && ::GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
@@ -135,6 +135,7 @@ OrderPrefix MakeOrderPrefix(const char* text, std::size_t length) {
     }
     if (n <= 0) return prefix;
     const unsigned char* bytes = longKey.empty() ? key : reinterpret_cast<const unsigned char*>(longKey.data());
+    if (fullKey) fullKey->assign(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(n));
     for (int i = 0; i < 11; ++i) {
         const unsigned char c = i < n ? bytes[i] : 0;
         if (i < 8) prefix.high = prefix.high << 8 | c;

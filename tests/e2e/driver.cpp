@@ -12,6 +12,7 @@
 // of MessageBoxA for the program and reads each box's exact style there.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+#include <psapi.h>
 
 #include <cstdio>
 #include <cstring>
@@ -170,6 +171,8 @@ struct Run {
     std::vector<Box> boxes;
     std::vector<unsigned long> styles;  // from the relay trace, when there is one
     DWORD exitCode = 0xFFFFFFFF;
+    DWORD milliseconds = 0;             // from start to exit, boxes answered at once
+    SIZE_T peakBytes = 0;               // peak private memory of the program
 };
 
 // The styles of the MessageBoxA calls traced since the last look.
@@ -198,7 +201,8 @@ Run Start(const std::string& exe, const std::string& folder, const std::function
         Check(false, "cannot start " + exe);
         return run;
     }
-    const DWORD deadline = ::GetTickCount() + 60000;
+    const DWORD started = ::GetTickCount();
+    const DWORD deadline = started + 600000;
     for (;;) {
         if (::WaitForSingleObject(info.hProcess, 50) == WAIT_OBJECT_0) break;
         FindBox find{info.dwProcessId, nullptr};
@@ -228,6 +232,11 @@ Run Start(const std::string& exe, const std::string& folder, const std::function
         }
     }
     ::GetExitCodeProcess(info.hProcess, &run.exitCode);
+    run.milliseconds = ::GetTickCount() - started;
+    PROCESS_MEMORY_COUNTERS memory{};
+    if (::GetProcessMemoryInfo(info.hProcess, &memory, sizeof memory))
+        run.peakBytes = memory.PeakPagefileUsage > memory.PeakWorkingSetSize ? memory.PeakPagefileUsage
+                                                                             : memory.PeakWorkingSetSize;
     ::CloseHandle(info.hThread);
     ::CloseHandle(info.hProcess);
     if (!relayLog.empty()) run.styles = TracedStyles();
@@ -553,6 +562,8 @@ int Show(const char* exe, const char* folder) {
     const Run run = Start(full, folder);
     for (const Box& box : run.boxes) std::printf("Message box \"%s\": %s\n", box.caption.c_str(), box.text.c_str());
     std::printf("Exit code: %lu\n", run.exitCode);
+    std::printf("Time: %lu ms, peak memory: %lu KiB\n", run.milliseconds,
+                static_cast<unsigned long>(run.peakBytes / 1024));
     return failed == 0 ? 0 : 1;
 }
 

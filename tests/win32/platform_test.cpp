@@ -56,13 +56,18 @@ TEST(Win32, SortKeysOrderAsCompareStringDoes) {
         b = a.substr(0, random() % (a.size() + 1));
         for (int n = static_cast<int>(random() % 14); n > 0; --n) b += pool[random() % (sizeof pool - 1)];
         const int byCompare = CompareLines(a, b);
-        const plat::OrderPrefix ka = plat::MakeOrderPrefix(a.data(), a.size());
-        const plat::OrderPrefix kb = plat::MakeOrderPrefix(b.data(), b.size());
+        std::string fullA, fullB;
+        const plat::OrderPrefix ka = plat::MakeOrderPrefix(a.data(), a.size(), &fullA);
+        const plat::OrderPrefix kb = plat::MakeOrderPrefix(b.data(), b.size(), &fullB);
         ASSERT_TRUE(ka.Known() && kb.Known());
         const int byPrefix = ka.high != kb.high ? (ka.high < kb.high ? -1 : 1)
                              : ka.low != kb.low ? (ka.low < kb.low ? -1 : 1) : 0;
         if (byPrefix != 0 && byPrefix != byCompare && ++disagreements <= 5)
             ADD_FAILURE() << "[" << a << "] [" << b << "] compare " << byCompare << " prefix " << byPrefix;
+        // Whole keys, equality included, since equal keys settle a comparison.
+        const int byKey = std::strcmp(fullA.c_str(), fullB.c_str());
+        if ((byKey < 0 ? -1 : byKey > 0 ? 1 : 0) != byCompare && ++disagreements <= 5)
+            ADD_FAILURE() << "[" << a << "] [" << b << "] compare " << byCompare << " key " << byKey;
     }
     EXPECT_EQ(disagreements, 0);
 }
