@@ -14,6 +14,7 @@
 #include <windows.h>
 #include <psapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -217,6 +218,11 @@ Run Start(const std::string& exe, const std::string& folder, const std::function
             box.text = text;
             box.icon = IconOf(find.found);
             run.boxes.push_back(box);
+            // The box comes last: the program's peak is reached by now (and
+            // Wine tells it only while the process lives).
+            PROCESS_MEMORY_COUNTERS memory{};
+            if (::GetProcessMemoryInfo(info.hProcess, &memory, sizeof memory))
+                run.peakBytes = std::max({run.peakBytes, memory.PeakPagefileUsage, memory.PeakWorkingSetSize});
             if (whileShown) whileShown();
             ::PostMessageA(find.found, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                            reinterpret_cast<LPARAM>(::GetDlgItem(find.found, IDOK)));
@@ -233,10 +239,6 @@ Run Start(const std::string& exe, const std::string& folder, const std::function
     }
     ::GetExitCodeProcess(info.hProcess, &run.exitCode);
     run.milliseconds = ::GetTickCount() - started;
-    PROCESS_MEMORY_COUNTERS memory{};
-    if (::GetProcessMemoryInfo(info.hProcess, &memory, sizeof memory))
-        run.peakBytes = memory.PeakPagefileUsage > memory.PeakWorkingSetSize ? memory.PeakPagefileUsage
-                                                                             : memory.PeakWorkingSetSize;
     ::CloseHandle(info.hThread);
     ::CloseHandle(info.hProcess);
     if (!relayLog.empty()) run.styles = TracedStyles();
