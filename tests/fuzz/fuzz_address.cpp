@@ -5,12 +5,11 @@
 #include <cstdlib>
 #include <string>
 
-#include "runtime/startup.h"
+#include "fuzz_support.h"
 #include "textutil/netaddress.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const bool ready = (pm::FailureSupportStartup(), true);
-    (void)ready;
+    fuzz::Ready();
     const std::string text(reinterpret_cast<const char*>(data), size);
     std::int32_t zone = 7, net = 7, node = 7, point = 7;
     const bool valid = pm::SplitAddress(text, zone, net, node, point);

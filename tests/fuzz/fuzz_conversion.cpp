@@ -17,7 +17,7 @@
 #include "app/conversion.h"
 #include "runtime/failure.h"
 #include "runtime/linelist.h"
-#include "runtime/startup.h"
+#include "fuzz_support.h"
 #include "winsys/hostplatform.h"
 
 namespace fs = std::filesystem;
@@ -32,14 +32,11 @@ static std::vector<std::string> Cut(const std::string& bytes) {
     static const std::string scratch = "/tmp/pictomap-fuzz-cut-" + std::to_string(::getpid());
     std::ofstream(scratch, std::ios::binary | std::ios::trunc) << bytes;
     list.ReadLines(scratch);
-    std::vector<std::string> lines;
-    for (std::int32_t i = 0; i < list.LineCount(); ++i) lines.push_back(list.LineAt(i));
-    return lines;
+    return fuzz::Lines(list);
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const bool ready = (pm::FailureSupportStartup(), true);
-    (void)ready;
+    fuzz::Ready();
     static const fs::path home = fs::temp_directory_path() / ("pictomap-fuzz-home-" + std::to_string(::getpid()));
     if (size == 0) return 0;
     const std::string input(reinterpret_cast<const char*>(data) + 1, size - 1);

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/pictureindex.h"
-#include "runtime/startup.h"
+#include "fuzz_support.h"
 
 using Pairs = std::vector<std::pair<std::string, std::string>>;
 
@@ -34,8 +34,7 @@ static Pairs Reference(const std::string& line, const std::string& folder) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const bool ready = (pm::FailureSupportStartup(), true);
-    (void)ready;
+    fuzz::Ready();
     const std::string line(reinterpret_cast<const char*>(data), size);
     const std::string folder = "C:\\Mail\\BMP\\";
     Pairs pairs;

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "runtime/linelist.h"
-#include "runtime/startup.h"
+#include "fuzz_support.h"
 
 static std::vector<std::string> Reference(const std::string& bytes) {
     std::vector<std::string> lines;
@@ -29,15 +29,8 @@ static std::vector<std::string> Reference(const std::string& bytes) {
     return lines;
 }
 
-static std::vector<std::string> Lines(pm::LineList& list) {
-    std::vector<std::string> lines;
-    for (std::int32_t i = 0; i < list.LineCount(); ++i) lines.push_back(list.LineAt(i));
-    return lines;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const bool ready = (pm::FailureSupportStartup(), true);
-    (void)ready;
+    fuzz::Ready();
     static const std::string in = "/tmp/pictomap-fuzz-" + std::to_string(::getpid()) + ".in";
     static const std::string out = "/tmp/pictomap-fuzz-" + std::to_string(::getpid()) + ".out";
     const std::string bytes(reinterpret_cast<const char*>(data), size);
@@ -45,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     pm::LineList list;
     list.ReadLines(in);
-    const std::vector<std::string> lines = Lines(list);
+    const std::vector<std::string> lines = fuzz::Lines(list);
     if (lines != Reference(bytes)) std::abort();
     list.WriteLines(out);
     std::ifstream written(out, std::ios::binary);
@@ -55,6 +48,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (text != expected) std::abort();
     pm::LineList again;
     again.ReadLines(out);
-    if (Lines(again) != lines) std::abort();
+    if (fuzz::Lines(again) != lines) std::abort();
     return 0;
 }
