@@ -65,6 +65,13 @@ void OnNewFailure() { RaiseRuntimeError(RuntimeOutOfMemory, PM_RETURN_ADDRESS())
     EndProcess(RuntimeUnhandledFailure);
 }
 
+// Memory ran out where no failure of ours was raised (before the new handler
+// was installed, or a container's own limit): reported as out of memory.
+[[noreturn]] void HandleOutOfMemory() {
+    if (supportInstalled) HandleTopLevel(outOfMemory, outOfMemory->KindName(), 0);
+    HandleTopLevel(nullptr, "EOutOfMemory", 0);
+}
+
 // Runs the shutdown steps of the begun entries, the last begun first; the
 // count drops before each step, so none runs twice. A step that fails does
 // not keep the others from running; its failure is passed on afterwards.
@@ -167,7 +174,6 @@ void EndProcess(std::uint32_t code) {
 
 void StartProgram(const ModuleEntry* modules, std::size_t count, void (*run)()) {
     frame = Frame{};
-    plat::GetOwnModule();
     plat::InstallFaultHandler(OnProcessorFault);
     try {
         RunStartupSteps(modules, count);
@@ -176,11 +182,9 @@ void StartProgram(const ModuleEntry* modules, std::size_t count, void (*run)()) 
         HandleTopLevel(&failure, failure.KindName(), failure.RaiseAddress());
     } catch (const std::length_error&) {
         // A container asked for more than the address space: memory exhausted.
-        if (supportInstalled) HandleTopLevel(outOfMemory, outOfMemory->KindName(), 0);
-        HandleTopLevel(nullptr, "EOutOfMemory", 0);
+        HandleOutOfMemory();
     } catch (const std::bad_alloc&) {
-        if (supportInstalled) HandleTopLevel(outOfMemory, outOfMemory->KindName(), 0);
-        HandleTopLevel(nullptr, "EOutOfMemory", 0);
+        HandleOutOfMemory();
     } catch (...) {
         HandleTopLevel(nullptr, "Exception", 0);
     }
