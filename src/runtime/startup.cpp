@@ -138,8 +138,6 @@ void FailureSupportShutdown() {
     outOfMemory = nullptr;
 }
 
-bool FailureSupportInstalled() { return supportInstalled; }
-
 void RaiseRuntimeError(std::uint32_t runtimeError, std::uintptr_t address) {
     if (supportInstalled) {
         switch (runtimeError) {

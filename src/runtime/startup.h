@@ -37,6 +37,5 @@ const ModuleEntry* ProgramModules(std::size_t& count);
 // test programs call them directly).
 void FailureSupportStartup();
 void FailureSupportShutdown();
-bool FailureSupportInstalled();
 
 }  // namespace pm

@@ -47,7 +47,6 @@ const std::vector<ShownBox>& ShownBoxes();
 void SetDbcsLeadBytes(const std::set<unsigned char>& leadBytes);
 void SetVersion(const plat::VersionInfo& info, bool succeeds = true);
 int VersionQueries();
-void SetKnownPrivileges(const std::set<std::string>& names);
 void SetTokenOpens(bool succeeds);
 struct Adjustment {
     std::string privilege;
@@ -72,7 +71,6 @@ int OpenFiles();  // file handles opened and not yet closed
 // Every platform call that can fail is counted; the call numbered `n`
 // (from 1) fails, or, for a read or write, falls short. 0 turns it off.
 void FailCall(std::uint64_t n);
-std::uint64_t CallsCounted();
 // Name of the call that was made to fail, empty if none was.
 const std::string& FailedCall();
 

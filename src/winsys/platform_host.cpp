@@ -475,7 +475,6 @@ void SetVersion(const plat::VersionInfo& info, bool succeeds) {
     S().versionSucceeds = succeeds;
 }
 int VersionQueries() { return S().versionQueries; }
-void SetKnownPrivileges(const std::set<std::string>& names) { S().privileges = names; }
 void SetTokenOpens(bool succeeds) { S().tokenOpens = succeeds; }
 const std::vector<Adjustment>& Adjustments() { return S().adjustments; }
 int OpenTokens() { return S().openTokens; }
@@ -487,7 +486,6 @@ void FailCall(std::uint64_t n) {
     S().calls = 0;
     S().failedCall.clear();
 }
-std::uint64_t CallsCounted() { return S().calls; }
 const std::string& FailedCall() { return S().failedCall; }
 
 namespace {
