@@ -153,8 +153,7 @@ LineList::Line LineList::Store(std::string_view text) {
 
 void LineList::Clear() {
     lines_.clear();
-    runEnd_.clear();
-    keys_.clear();
+    DropSearchTables();
     pending_.clear();
     pendingLines_.clear();
     merged_.clear();
@@ -181,8 +180,7 @@ std::string LineList::LineAt(std::int32_t index) {
 
 void LineList::SortLines() {
     if (sorted_ || lines_.size() < 2) return;
-    runEnd_.clear();
-    keys_.clear();
+    DropSearchTables();
     EnsureKeys();
     Quicksort(0, static_cast<std::ptrdiff_t>(lines_.size()) - 1);
 }
@@ -352,6 +350,13 @@ std::uint32_t LineList::InsertPending(std::uint32_t tree, std::size_t depth, std
     return child;
 }
 
+// The search tables follow the order of `lines_`; whatever reorders or
+// rebuilds it drops them, and the next sorted addition makes them anew.
+void LineList::DropSearchTables() {
+    runEnd_.clear();
+    keys_.clear();
+}
+
 void LineList::EnsureSearchTables() {
     if (runEnd_.size() == lines_.size() && keys_.size() == lines_.size()) return;
     keys_.resize(lines_.size());
@@ -412,8 +417,7 @@ void LineList::FoldMerged() {
     result.insert(result.end(), lines_.begin() + static_cast<std::ptrdiff_t>(i), lines_.end());
     lines_.swap(result);
     std::vector<Line>().swap(merged_);
-    runEnd_.clear();
-    keys_.clear();
+    DropSearchTables();
 }
 
 void LineList::Fold() {
@@ -444,8 +448,7 @@ void LineList::FoldPending() {
     std::vector<Pending>().swap(pending_);
     std::vector<Line>().swap(pendingLines_);
     root_ = Nil;
-    runEnd_.clear();
-    keys_.clear();
+    DropSearchTables();
 }
 
 // ---- Files ----

@@ -95,6 +95,7 @@ private:
     std::uint32_t PendingAtMostGap(std::uint32_t gap) const;
     std::uint32_t InsertPending(std::uint32_t tree, std::size_t depth, std::uint32_t node);
     void EnsureSearchTables();
+    void DropSearchTables();
     void Fold();
     void FoldPending();
     void FoldMerged();
