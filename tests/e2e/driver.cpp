@@ -566,6 +566,13 @@ int Show(const char* exe, const char* folder) {
     std::printf("Exit code: %lu\n", run.exitCode);
     std::printf("Time: %lu ms, peak memory: %lu KiB\n", run.milliseconds,
                 static_cast<unsigned long>(run.peakBytes / 1024));
+    // The program always ends after exactly one box: a run that showed
+    // none (no display, a box that returned at once) did not work.
+    if (run.boxes.size() != 1) {
+        std::printf("FAILED: the program showed %u message boxes, expected one\n",
+                    static_cast<unsigned>(run.boxes.size()));
+        return 1;
+    }
     return failed == 0 ? 0 : 1;
 }
 
