@@ -33,9 +33,7 @@ public:
     // Replaces the contents with the lines of the file at `path`.
     void ReadLines(const std::string& path);
     // Writes every line, each followed by CR LF, in place of the file at
-    // `path`. The new text goes to a temporary file in the same folder that
-    // then replaces the old file in one step, so a failure leaves the old
-    // file as it was.
+    // `path` (SaveTextFile: a failure leaves the old file as it was).
     void WriteLines(const std::string& path);
 
     void SetDuplicatePolicy(DuplicatePolicy policy) { policy_ = policy; }
@@ -69,54 +67,30 @@ private:
         // In a 32-bit program the record has room for one more pointer:
         // the whole sort key, where the platform makes one, settles the
         // comparisons the prefix leaves open without asking the system.
+        // It is stored behind its length (4 bytes).
         const char* fullKey;
 #endif
         std::string_view View() const { return {data, length}; }
     };
-    // A line added in sorted mode and not yet folded into `lines_` (it is
-    // pendingLines_[i] for pending_[i]): `gap` is the number of lines of
-    // `lines_` that compare less than it. Pending lines form a treap ordered
-    // by (gap, line), with subtree sizes; the nodes are kept small because
-    // a search mostly compares gaps.
-    struct Pending {
-        std::uint32_t gap;
-        std::uint32_t left, right, size, priority;
-    };
-
     static Line Refer(const char* data, std::size_t length);
-    static const char* FullKey(const Line& line);
+    static std::string_view FullKey(const Line& line);
     Line WithKey(Line line);
     void EnsureKeys();
     int Compare(const Line& a, const Line& b);
     Line Store(std::string_view text);
     void Clear();
     void Quicksort(std::ptrdiff_t left, std::ptrdiff_t right);
-    std::int32_t AddSorted(const Line& line, bool stored);
-    std::uint32_t PendingAtMostGap(std::uint32_t gap) const;
-    std::uint32_t InsertPending(std::uint32_t tree, std::size_t depth, std::uint32_t node);
-    void EnsureSearchTables();
-    void DropSearchTables();
-    void Fold();
-    void FoldPending();
+    std::int32_t AddSorted(const Line& line);
     void FoldMerged();
-    std::uint32_t NextPriority();
 
     std::vector<Line> lines_;
-    std::vector<std::uint32_t> runEnd_;  // end of the run of equal lines, per line
-    std::vector<std::uint64_t> keys_;    // lines_[i].key, packed for searching
-    std::vector<Pending> pending_;
-    std::vector<Line> pendingLines_;
-    std::vector<Line> merged_;           // lines given to MergeLine, not yet in
-
-    std::vector<bool> path_;             // directions taken by the last search
-    std::uint32_t root_;
+    std::vector<Line> merged_;  // lines given to MergeLine, not yet in
     std::vector<std::unique_ptr<char[]>> chunks_;
     char* chunkFree_ = nullptr;
     std::size_t chunkLeft_ = 0;
     bool sorted_ = false;
     DuplicatePolicy policy_ = DuplicatePolicy::Ignore;
     std::uint64_t comparisons_ = 0;
-    std::uint32_t seed_ = 0x9E3779B9u;
     std::string scratchKey_;
 };
 

@@ -73,6 +73,8 @@ int OpenFiles();  // file handles opened and not yet closed
 void FailCall(std::uint64_t n);
 // Name of the call that was made to fail, empty if none was.
 const std::string& FailedCall();
+// Makes every call of this name fail (as FailCall does), until Reset.
+void FailEveryCall(const std::string& name);
 
 // Allocations: a test program that replaces operator new with
 // tests/host/failing_new.cpp asks this before each one; the allocation

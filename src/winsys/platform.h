@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace pm::plat {
 
@@ -24,6 +25,8 @@ inline constexpr std::uint32_t ErrorInvalidName = 123;
 inline constexpr std::uint32_t ErrorDiskFull = 112;
 inline constexpr std::uint32_t ErrorMoreData = 234;
 inline constexpr std::uint32_t ErrorNotEnoughMemory = 8;
+inline constexpr std::uint32_t ErrorAlreadyExists = 183;
+inline constexpr std::uint32_t ErrorFilenameExcedRange = 206;
 
 std::uint32_t LastError();
 
@@ -38,8 +41,13 @@ inline constexpr std::uint32_t FileShareWrite = 2;
 inline constexpr std::uint32_t CreateNew = 1;
 inline constexpr std::uint32_t CreateAlways = 2;
 inline constexpr std::uint32_t OpenExisting = 3;
+inline constexpr std::uint32_t OpenAlways = 4;
 inline constexpr std::uint32_t AttributeReadOnly = 0x01;
+inline constexpr std::uint32_t AttributeHidden = 0x02;
+inline constexpr std::uint32_t AttributeSystem = 0x04;
 inline constexpr std::uint32_t AttributeDirectory = 0x10;
+inline constexpr std::uint32_t AttributeArchive = 0x20;
+inline constexpr std::uint32_t AttributeNormal = 0x80;
 
 // CreateFileA with FILE_ATTRIBUTE_NORMAL, no security attributes, no template.
 FileHandle CreateFile(const std::string& path, std::uint32_t access, std::uint32_t share,
@@ -50,6 +58,10 @@ bool FileSize(FileHandle file, std::uint64_t& size);
 bool ReadFile(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t& done);
 bool WriteFile(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t& done);
 bool FlushFileBuffers(FileHandle file);
+// SetFilePointer to `offset` bytes from the start.
+bool SeekFile(FileHandle file, std::uint64_t offset);
+// SetEndOfFile: the file ends at the file pointer.
+bool SetEndOfFile(FileHandle file);
 void CloseFile(FileHandle file);
 bool DeleteFile(const std::string& path);
 // ReplaceFileA(replaced, replacement, no backup): the replacement takes the
@@ -57,6 +69,10 @@ bool DeleteFile(const std::string& path);
 bool ReplaceFile(const std::string& replaced, const std::string& replacement);
 // MoveFileExA with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH.
 bool MoveFileReplace(const std::string& from, const std::string& to);
+
+// GetFileAttributesA and SetFileAttributesA.
+bool GetFileAttributes(const std::string& path, std::uint32_t& attributes);
+bool SetFileAttributes(const std::string& path, std::uint32_t attributes);
 
 // FindFirstFileA, then FindClose: true when an entry matches `pattern`,
 // with its attributes; LastError tells why there is none.
@@ -92,10 +108,17 @@ struct OrderPrefix {
     std::uint32_t low = 0;   // bytes 9 to 11, then 1 when known, 0 when not
     bool Known() const { return (low & 1) != 0; }
 };
-// With `fullKey`, the whole key too, NUL-ended, where the key is not the
-// text itself (Win32: the locale's sort key; the host leaves it empty).
-// Two full keys compare with strcmp as their texts do.
+// With `fullKey`, the whole key too, where the key is not the text itself
+// (Win32: the locale's sort key; the host leaves it empty). Two full keys
+// compare with CompareOrderKeys as their texts do.
 OrderPrefix MakeOrderPrefix(const char* text, std::size_t length, std::string* fullKey = nullptr);
+// Whole keys, byte by byte over their whole length (a key may hold bytes of
+// any value, 0 among them); a key that is the start of the other comes
+// first. Negative, 0 or positive.
+inline int CompareOrderKeys(std::string_view a, std::string_view b) {
+    const int c = a.compare(b);
+    return c < 0 ? -1 : c > 0 ? 1 : 0;
+}
 // IsDBCSLeadByte in the ANSI code page.
 bool IsDbcsLeadByte(unsigned char byte);
 

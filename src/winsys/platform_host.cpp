@@ -56,8 +56,12 @@ struct State {
     std::vector<host::Adjustment> adjustments;
     std::string modulePath = "C:\\Tools\\Pictomap.exe";
     bool debugger = false;
+    // Attributes that POSIX files lack (hidden, system, archive), by path;
+    // a file without an entry has none of them.
+    std::map<std::string, std::uint32_t> dosAttributes;
     std::uint64_t calls = 0;
     std::uint64_t failAt = 0;
+    std::set<std::string> failingCalls;  // fail every time
     std::string failedCall;
 };
 
@@ -91,6 +95,7 @@ std::string Native(const std::string& path) {
 bool Injected(const char* name) {
     State& s = S();
     ++s.calls;
+    if (s.failingCalls.count(name)) return true;
     if (s.failAt == 0 || s.calls != s.failAt) return false;
     s.failedCall = name;
     return true;
@@ -123,6 +128,30 @@ bool ReadOnly(const std::string& native) {
     return ::stat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR);
 }
 
+// Paths as long as MAX_PATH (260) or longer are refused by the ANSI calls.
+bool TooLong(const std::string& path) { return path.size() >= 260; }
+
+// A folder without its owner's write bit stands for one in which the user
+// may not add, remove or rename entries (as a folder's access list says on
+// Windows), also for root.
+bool FolderLocked(const std::string& native) {
+    const auto slash = native.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : native.substr(0, slash);
+    struct stat st {};
+    return ::stat(folder.c_str(), &st) == 0 && !(st.st_mode & S_IWUSR);
+}
+
+void MoveDosAttributes(const std::string& from, const std::string& to) {
+    auto& attributes = S().dosAttributes;
+    auto it = attributes.find(from);
+    if (it == attributes.end()) {
+        attributes.erase(to);
+        return;
+    }
+    attributes[to] = it->second;
+    attributes.erase(it);
+}
+
 bool ParentMissing(const std::string& native) {
     const auto slash = native.rfind('/');
     if (slash == std::string::npos || slash == 0) return false;
@@ -143,7 +172,17 @@ FileHandle CreateFile(const std::string& path, std::uint32_t access, std::uint32
         Fail(ErrorAccessDenied);
         return InvalidFile;
     }
+    if (TooLong(path)) {
+        Fail(ErrorFilenameExcedRange);
+        return InvalidFile;
+    }
     const std::string native = Native(path);
+    struct stat st {};
+    const bool exists = ::stat(native.c_str(), &st) == 0;
+    if (exists && disposition == CreateNew) {
+        Fail(ErrorFileExists);
+        return InvalidFile;
+    }
     for (const auto& [handle, file] : S().files) {
         if (file.path != native) continue;
         const bool conflict = ((access & GenericRead) && !(file.share & FileShareRead)) ||
@@ -155,8 +194,6 @@ FileHandle CreateFile(const std::string& path, std::uint32_t access, std::uint32
             return InvalidFile;
         }
     }
-    struct stat st {};
-    const bool exists = ::stat(native.c_str(), &st) == 0;
     if (exists && S_ISDIR(st.st_mode)) {
         Fail(ErrorAccessDenied);
         return InvalidFile;
@@ -169,9 +206,14 @@ FileHandle CreateFile(const std::string& path, std::uint32_t access, std::uint32
         Fail(ErrorAccessDenied);
         return InvalidFile;
     }
+    if (!exists && disposition != OpenExisting && FolderLocked(native)) {
+        Fail(ErrorAccessDenied);
+        return InvalidFile;
+    }
     int flags = (access & GenericWrite) ? ((access & GenericRead) ? O_RDWR : O_WRONLY) : O_RDONLY;
     if (disposition == CreateNew) flags |= O_CREAT | O_EXCL;
     if (disposition == CreateAlways) flags |= O_CREAT | O_TRUNC;
+    if (disposition == OpenAlways) flags |= O_CREAT;
     // The handle's entry is made first: once the file exists, nothing may
     // fail (not even an allocation) before the handle is returned.
     const FileHandle handle = S().nextFile++;
@@ -184,7 +226,11 @@ FileHandle CreateFile(const std::string& path, std::uint32_t access, std::uint32
         return InvalidFile;
     }
     entry.fd = fd;
-    S().lastError = ErrorSuccess;
+    // Windows marks a file it creates or rewrites for backup.
+    if (!exists) S().dosAttributes[native] = AttributeArchive;
+    else if (disposition == CreateAlways) S().dosAttributes[native] |= AttributeArchive;
+    S().lastError = exists && (disposition == CreateAlways || disposition == OpenAlways) ? ErrorAlreadyExists
+                                                                                          : ErrorSuccess;
     return handle;
 }
 
@@ -232,6 +278,20 @@ bool FlushFileBuffers(FileHandle file) {
     return ::fsync(S().files.at(file).fd) == 0 || Fail(ErrnoToError(errno));
 }
 
+bool SeekFile(FileHandle file, std::uint64_t offset) {
+    const InPlatform inPlatform;
+    if (Injected("SetFilePointer")) return Fail(ErrorAccessDenied);
+    return ::lseek(S().files.at(file).fd, static_cast<off_t>(offset), SEEK_SET) >= 0 || Fail(ErrnoToError(errno));
+}
+
+bool SetEndOfFile(FileHandle file) {
+    const InPlatform inPlatform;
+    if (Injected("SetEndOfFile")) return Fail(ErrorDiskFull);
+    const int fd = S().files.at(file).fd;
+    const off_t at = ::lseek(fd, 0, SEEK_CUR);
+    return (at >= 0 && ::ftruncate(fd, at) == 0) || Fail(ErrnoToError(errno));
+}
+
 void CloseFile(FileHandle file) {
     const InPlatform inPlatform;
     auto it = S().files.find(file);
@@ -243,31 +303,68 @@ void CloseFile(FileHandle file) {
 bool DeleteFile(const std::string& path) {
     const InPlatform inPlatform;
     if (Injected("DeleteFile")) return Fail(ErrorAccessDenied);
+    if (TooLong(path)) return Fail(ErrorFilenameExcedRange);
     const std::string native = Native(path);
     if (InUse(native)) return Fail(ErrorSharingViolation);
-    if (ReadOnly(native)) return Fail(ErrorAccessDenied);
-    return ::unlink(native.c_str()) == 0 || Fail(ErrnoToError(errno));
+    if (ReadOnly(native) || FolderLocked(native)) return Fail(ErrorAccessDenied);
+    if (::unlink(native.c_str()) != 0) return Fail(ErrnoToError(errno));
+    S().dosAttributes.erase(native);
+    return true;
 }
 
 bool ReplaceFile(const std::string& replaced, const std::string& replacement) {
     const InPlatform inPlatform;
     if (Injected("ReplaceFile")) return Fail(ErrorAccessDenied);
+    if (TooLong(replaced) || TooLong(replacement)) return Fail(ErrorFilenameExcedRange);
     const std::string target = Native(replaced), source = Native(replacement);
     struct stat st {};
     if (::stat(target.c_str(), &st) != 0) return Fail(ErrorFileNotFound);
     if (InUse(target) || InUse(source)) return Fail(ErrorSharingViolation);
-    if (ReadOnly(target)) return Fail(ErrorAccessDenied);
+    if (ReadOnly(target) || FolderLocked(target)) return Fail(ErrorAccessDenied);
     ::chmod(source.c_str(), st.st_mode & 07777);
-    return ::rename(source.c_str(), target.c_str()) == 0 || Fail(ErrnoToError(errno));
+    if (::rename(source.c_str(), target.c_str()) != 0) return Fail(ErrnoToError(errno));
+    // As under Wine: the replacement brings its own attributes.
+    MoveDosAttributes(source, target);
+    return true;
 }
 
 bool MoveFileReplace(const std::string& from, const std::string& to) {
     const InPlatform inPlatform;
     if (Injected("MoveFileEx")) return Fail(ErrorAccessDenied);
+    if (TooLong(from) || TooLong(to)) return Fail(ErrorFilenameExcedRange);
     const std::string source = Native(from), target = Native(to);
     if (InUse(target) || InUse(source)) return Fail(ErrorSharingViolation);
-    if (ReadOnly(target)) return Fail(ErrorAccessDenied);
-    return ::rename(source.c_str(), target.c_str()) == 0 || Fail(ErrnoToError(errno));
+    if (ReadOnly(target) || FolderLocked(target)) return Fail(ErrorAccessDenied);
+    if (::rename(source.c_str(), target.c_str()) != 0) return Fail(ErrnoToError(errno));
+    MoveDosAttributes(source, target);
+    return true;
+}
+
+bool GetFileAttributes(const std::string& path, std::uint32_t& attributes) {
+    const InPlatform inPlatform;
+    if (Injected("GetFileAttributes")) return Fail(ErrorAccessDenied);
+    if (TooLong(path)) return Fail(ErrorFilenameExcedRange);
+    const std::string native = Native(path);
+    struct stat st {};
+    if (::stat(native.c_str(), &st) != 0) return Fail(ErrnoToError(errno));
+    attributes = S_ISDIR(st.st_mode) ? AttributeDirectory : 0;
+    if (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR)) attributes |= AttributeReadOnly;
+    auto it = S().dosAttributes.find(native);
+    if (it != S().dosAttributes.end()) attributes |= it->second;
+    if (attributes == 0) attributes = AttributeNormal;
+    return true;
+}
+
+bool SetFileAttributes(const std::string& path, std::uint32_t attributes) {
+    const InPlatform inPlatform;
+    if (Injected("SetFileAttributes")) return Fail(ErrorAccessDenied);
+    if (TooLong(path)) return Fail(ErrorFilenameExcedRange);
+    const std::string native = Native(path);
+    struct stat st {};
+    if (::stat(native.c_str(), &st) != 0) return Fail(ErrnoToError(errno));
+    ::chmod(native.c_str(), (attributes & AttributeReadOnly) ? (st.st_mode & ~0222u) : (st.st_mode | S_IWUSR));
+    S().dosAttributes[native] = attributes & (AttributeHidden | AttributeSystem | AttributeArchive);
+    return true;
 }
 
 bool FindFirst(const std::string& pattern, std::uint32_t& attributes) {
@@ -277,6 +374,10 @@ bool FindFirst(const std::string& pattern, std::uint32_t& attributes) {
     const auto slash = native.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : native.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? native : native.substr(slash + 1);
+    if (TooLong(pattern)) return Fail(ErrorFilenameExcedRange);
+    // A folder without its owner's read bit cannot be listed, also by root.
+    struct stat folderStat {};
+    if (::stat(folder.c_str(), &folderStat) == 0 && !(folderStat.st_mode & S_IRUSR)) return Fail(ErrorAccessDenied);
     DIR* dir = ::opendir(folder.c_str());
     if (!dir) return Fail(errno == ENOENT || errno == ENOTDIR ? ErrorPathNotFound : ErrorAccessDenied);
     bool found = false;
@@ -295,6 +396,8 @@ bool FindFirst(const std::string& pattern, std::uint32_t& attributes) {
     ::stat((folder + match).c_str(), &st);
     attributes = S_ISDIR(st.st_mode) ? AttributeDirectory : 0;
     if (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR)) attributes |= AttributeReadOnly;
+    auto it = S().dosAttributes.find(folder + match);
+    if (it != S().dosAttributes.end()) attributes |= it->second;
     return true;
 }
 
@@ -487,6 +590,7 @@ void FailCall(std::uint64_t n) {
     S().failedCall.clear();
 }
 const std::string& FailedCall() { return S().failedCall; }
+void FailEveryCall(const std::string& name) { S().failingCalls.insert(name); }
 
 namespace {
 // Kept outside the state: allocating the state itself must not count.

@@ -8,6 +8,8 @@
 #undef CreateFile
 #undef DeleteFile
 #undef ReplaceFile
+#undef GetFileAttributes
+#undef SetFileAttributes
 #undef MessageBox
 #undef GetVersionEx
 #undef LookupPrivilegeValue
@@ -71,6 +73,25 @@ bool WriteFile(FileHandle file, const void* buffer, std::uint32_t count, std::ui
 }
 
 bool FlushFileBuffers(FileHandle file) { return ::FlushFileBuffers(H(file)) != FALSE; }
+
+bool SeekFile(FileHandle file, std::uint64_t offset) {
+    LONG high = static_cast<LONG>(offset >> 32);
+    const DWORD low = ::SetFilePointer(H(file), static_cast<LONG>(offset & 0xFFFFFFFFu), &high, FILE_BEGIN);
+    return low != INVALID_SET_FILE_POINTER || ::GetLastError() == NO_ERROR;
+}
+
+bool SetEndOfFile(FileHandle file) { return ::SetEndOfFile(H(file)) != FALSE; }
+
+bool GetFileAttributes(const std::string& path, std::uint32_t& attributes) {
+    const DWORD found = ::GetFileAttributesA(path.c_str());
+    if (found == INVALID_FILE_ATTRIBUTES) return false;
+    attributes = found;
+    return true;
+}
+
+bool SetFileAttributes(const std::string& path, std::uint32_t attributes) {
+    return ::SetFileAttributesA(path.c_str(), attributes) != FALSE;
+}
 void CloseFile(FileHandle file) { ::CloseHandle(H(file)); }
 bool DeleteFile(const std::string& path) { return ::DeleteFileA(path.c_str()) != FALSE; }
 
