@@ -16,20 +16,25 @@ bool FileExists(const std::string& path) {
     return plat::FindFirst(path, attributes) && !(attributes & plat::AttributeDirectory);
 }
 
+namespace {
+
+bool NotFound(std::uint32_t error) {
+    return error == plat::ErrorFileNotFound || error == plat::ErrorPathNotFound || error == plat::ErrorNoMoreFiles ||
+           error == plat::ErrorInvalidName;
+}
+
+}  // namespace
+
 // Calling the configuration missing when it could not be looked at would
-// overwrite it with the new lines alone.
+// overwrite it with the new lines alone. Where the folder cannot be
+// searched (it may not be listed), the file itself is asked.
 bool KeptFileExists(const std::string& path) {
     std::uint32_t attributes = 0;
     if (plat::FindFirst(path, attributes)) return !(attributes & plat::AttributeDirectory);
-    switch (plat::LastError()) {
-    case plat::ErrorFileNotFound:
-    case plat::ErrorPathNotFound:
-    case plat::ErrorNoMoreFiles:
-    case plat::ErrorInvalidName:
-        return false;
-    default:
-        Raise<EFOpenError>(FormatText("Cannot open file %s", path));
-    }
+    if (NotFound(plat::LastError())) return false;
+    if (plat::GetFileAttributes(path, attributes)) return !(attributes & plat::AttributeDirectory);
+    if (NotFound(plat::LastError())) return false;
+    Raise<EFOpenError>(FormatText("Cannot open file %s", path));
 }
 
 void RunConversion() {

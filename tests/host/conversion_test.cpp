@@ -192,6 +192,25 @@ TEST_F(Conversion, ConfigurationDatedOutsideDosTimesIsStillLoaded) {
     }
 }
 
+// A CFG folder that may not be listed: the configuration is asked for
+// itself, read where it is, and made where it is not.
+TEST_F(Conversion, ConfigurationInAFolderThatCannotBeListed) {
+    dir.Write(Inf, "a.bmp,N,1:2/3");
+    for (const bool present : {true, false}) {
+        SCOPED_TRACE(present);
+        host::Reset();
+        host::SetRegistryValue(HomeKey, HomeValue, plat::RegSz, dir.Home());
+        std::filesystem::permissions(dir.Native("CFG"), std::filesystem::perms(0755));
+        std::filesystem::remove(dir.Native(Cfg));
+        if (present) dir.Write(Cfg, "kept=1\r\n");
+        std::filesystem::permissions(dir.Native("CFG"), std::filesystem::perms(0311));
+        const Outcome outcome = Run();
+        EXPECT_EQ(outcome.failure, "");
+        EXPECT_EQ(outcome.box, TextConverted);
+        EXPECT_EQ(dir.Read(Cfg), "1:2/3=" + dir.Home() + "BMP\\a.bmp\r\n" + (present ? "kept=1\r\n" : ""));
+    }
+}
+
 TEST(PictureFilter, TrailByteOfADoubleByteCharacterIsNotABackslash) {
     host::Reset();
     EXPECT_EQ(UpperExtension("C:\\a.b\x95\\"), "");
