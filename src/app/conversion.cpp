@@ -25,16 +25,15 @@ bool NotFound(std::uint32_t error) {
 
 }  // namespace
 
-// Calling the configuration missing when it could not be looked at would
-// overwrite it with the new lines alone. Where the folder cannot be
-// searched (it may not be listed), the file itself is asked.
+// Where the folder cannot be searched (it may not be listed), the file
+// itself is asked. Where even that cannot tell, the configuration is taken
+// as missing: that loses nothing, since the save opens the file itself for
+// reading and writing first and never writes over a file it cannot open.
 bool KeptFileExists(const std::string& path) {
     std::uint32_t attributes = 0;
     if (plat::FindFirst(path, attributes)) return !(attributes & plat::AttributeDirectory);
     if (NotFound(plat::LastError())) return false;
-    if (plat::GetFileAttributes(path, attributes)) return !(attributes & plat::AttributeDirectory);
-    if (NotFound(plat::LastError())) return false;
-    Raise<EFOpenError>(FormatText("Cannot open file %s", path));
+    return plat::GetFileAttributes(path, attributes) && !(attributes & plat::AttributeDirectory);
 }
 
 void RunConversion() {

@@ -114,6 +114,30 @@ int CountEntries(const std::string& folder) {
     return n;
 }
 
+// Under Wine the driver reaches the Unix side to take rights from a folder
+// (as an access list would on Windows): its mode is changed with the
+// system call itself. Elsewhere it does nothing and says so.
+bool SetUnixMode(const std::string& path, unsigned mode) {
+#if defined(__GNUC__) && defined(__i386__)
+    using ToUnix = char*(CDECL*)(LPCWSTR);
+    const auto toUnix = reinterpret_cast<ToUnix>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    if (!toUnix) return false;
+    wchar_t wide[MAX_PATH * 2];
+    if (!::MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH * 2)) return false;
+    char* unixPath = toUnix(wide);
+    if (!unixPath) return false;
+    long result = 0;
+    asm volatile("int $0x80" : "=a"(result) : "a"(15 /* chmod */), "b"(unixPath), "c"(mode) : "memory");
+    ::HeapFree(::GetProcessHeap(), 0, unixPath);
+    return result == 0;
+#else
+    (void)path;
+    (void)mode;
+    return false;
+#endif
+}
+
 // ---- Registry ----
 
 void DeleteKey() { ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, KeyPath); }
@@ -452,6 +476,141 @@ void Cases() {
         CheckEqual(ReadBytes(home.Cfg()), "old=1\r\n", "configuration");
         Check(CountEntries(Join(home.root, "CFG")) == 1, "temporary file left");
     });
+    // Hyphens, apostrophes and dashes around character 256 of a line: the
+    // configuration's lines and the index's, which differ only there, are
+    // all kept, in the system's order.
+    Case("long lines differing in a hyphen or an apostrophe", [] {
+        const Home home = FreshHome();
+        const std::string lead = "1:2/3=" + home.Picture("");
+        std::string index, configuration;
+        std::vector<std::string> lines;
+        for (std::size_t at = 250; at <= 262; ++at) {
+            const std::string name = std::string(at - lead.size(), 'p');
+            index += name + "'x.bmp,N,1:2/3\r\n";
+            configuration += lead + name + "-x.bmp\r\n";
+            lines.push_back(lead + name + "'x.bmp");
+            lines.push_back(lead + name + "-x.bmp");
+        }
+        WriteBytes(home.Inf(), index);
+        WriteBytes(home.Cfg(), configuration);
+        ExpectOneBox(Start(program, scratch), "Information", TextConverted, Information, 0);
+        std::sort(lines.begin(), lines.end(), [](const std::string& a, const std::string& b) {
+            return ::CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()),
+                                    b.data(), static_cast<int>(b.size())) == CSTR_LESS_THAN;
+        });
+        std::string expected;
+        for (const std::string& line : lines) expected += line + "\r\n";
+        CheckEqual(ReadBytes(home.Cfg()), expected, "configuration");
+    });
+    Case("long lines written in the system's order", [] {
+        const Home home = FreshHome();
+        const std::string p(255, 'p');
+        WriteBytes(home.Inf(), "");
+        WriteBytes(home.Cfg(), p + "-a-b\r\n" + p + "-ab\r\n");
+        ExpectOneBox(Start(program, scratch), "Information", TextConverted, Information, 0);
+        const std::string a = p + "-a-b", b = p + "-ab";
+        const bool aFirst = ::CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()),
+                                             b.data(), static_cast<int>(b.size())) != CSTR_GREATER_THAN;
+        CheckEqual(ReadBytes(home.Cfg()), aFirst ? a + "\r\n" + b + "\r\n" : b + "\r\n" + a + "\r\n", "configuration");
+    });
+    Case("hidden and system configuration stays so", [] {
+        const Home home = FreshHome();
+        WriteBytes(home.Inf(), "a.bmp,x,1:2/3\r\n");
+        WriteBytes(home.Cfg(), "old=1\r\n");
+        ::SetFileAttributesA(home.Cfg().c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+        ExpectOneBox(Start(program, scratch), "Information", TextConverted, Information, 0);
+        CheckEqual(ReadBytes(home.Cfg()), "1:2/3=" + home.Picture("a.bmp") + "\r\nold=1\r\n", "configuration");
+        const DWORD attributes = ::GetFileAttributesA(home.Cfg().c_str());
+        Check(attributes != INVALID_FILE_ATTRIBUTES &&
+                  (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) == (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM),
+              "attributes now " + std::to_string(attributes));
+        ::SetFileAttributesA(home.Cfg().c_str(), FILE_ATTRIBUTE_NORMAL);
+    });
+    Case("120 leftover temporary files", [] {
+        const Home home = FreshHome();
+        WriteBytes(home.Inf(), "a.bmp,x,1:2/3\r\n");
+        WriteBytes(home.Cfg(), "old=1\r\n");
+        for (int n = 0; n < 100; ++n) {
+            char name[16];
+            std::snprintf(name, sizeof name, "PictoCfg.~%02d", n);
+            WriteBytes(Join(home.root, std::string("CFG\\") + name), "stale");
+        }
+        for (int n = 0; n < 20; ++n) WriteBytes(home.Cfg() + "." + std::to_string(n) + ".tmp", "stale");
+        ExpectOneBox(Start(program, scratch), "Information", TextConverted, Information, 0);
+        CheckEqual(ReadBytes(home.Cfg()), "1:2/3=" + home.Picture("a.bmp") + "\r\nold=1\r\n", "configuration");
+        Check(CountEntries(Join(home.root, "CFG")) <= 120, "leftovers grew");
+    });
+    Case("configuration paths of 250 to 259 characters", [] {
+        for (std::size_t length = 250; length < 260; ++length) {
+            const Home base = FreshHome();
+            const std::size_t fill = length - base.root.size() - std::strlen("\\x\\CFG\\PictoCfg.cfg") + 1;
+            const Home home{Join(base.root, std::string(fill, 'd'))};
+            ::CreateDirectoryA(home.root.c_str(), nullptr);
+            ::CreateDirectoryA(Join(home.root, "BMP").c_str(), nullptr);
+            ::CreateDirectoryA(Join(home.root, "CFG").c_str(), nullptr);
+            SetHomeText(home.root + "\\");
+            Check(home.Cfg().size() == length, "path of " + std::to_string(home.Cfg().size()));
+            WriteBytes(home.Inf(), "a.bmp,x,1:2/3\r\n");
+            for (const bool existing : {false, true}) {
+                if (existing) WriteBytes(home.Cfg(), "old=1\r\n");
+                const Run run = Start(program, scratch);
+                ExpectOneBox(run, "Information", TextConverted, Information, 0);
+                CheckEqual(ReadBytes(home.Cfg()),
+                           "1:2/3=" + home.Picture("a.bmp") + (existing ? "\r\nold=1\r\n" : "\r\n"),
+                           "configuration at " + std::to_string(length));
+                Check(CountEntries(Join(home.root, "CFG")) == 1, "temporary file left");
+            }
+        }
+    });
+    Case("folder that takes no new file", [] {
+        const Home home = FreshHome();
+        WriteBytes(home.Inf(), "a.bmp,x,1:2/3\r\n");
+        const std::string folder = Join(home.root, "CFG");
+        for (const std::string& old : {std::string(500, 'o') + "\r\n", std::string("o\r\n")}) {
+            WriteBytes(home.Cfg(), old);
+            if (!SetUnixMode(folder, 0555)) {
+                std::printf("  (skipped: folder rights are set with access lists on Windows)\n");
+                return;
+            }
+            ExpectOneBox(Start(program, scratch), "Information", TextConverted, Information, 0);
+            SetUnixMode(folder, 0755);
+            CheckEqual(ReadBytes(home.Cfg()), "1:2/3=" + home.Picture("a.bmp") + "\r\n" + old, "configuration");
+        }
+        ::DeleteFileA(home.Cfg().c_str());
+        SetUnixMode(folder, 0555);
+        ExpectOneBox(Start(program, scratch), "Application Error",
+                     FailureText("EFCreateError", "Cannot create file " + home.Cfg()), Report, 1);
+        SetUnixMode(folder, 0755);
+        Check(!Exists(home.Cfg()), "configuration made");
+    });
+    // A folder that may be written but not listed. With the configuration
+    // there, it is read and rewritten. Without it, Windows makes it; Wine
+    // cannot make a file in a folder it may not list (every name there is
+    // refused, as a plain rewrite would be): "Cannot create file", and not
+    // "Cannot open file" about a file that is not there.
+    Case("folder that cannot be listed", [] {
+        const Home home = FreshHome();
+        WriteBytes(home.Inf(), "a.bmp,x,1:2/3\r\n");
+        const std::string folder = Join(home.root, "CFG");
+        for (const bool present : {true, false}) {
+            if (present) WriteBytes(home.Cfg(), "kept=1\r\n");
+            else ::DeleteFileA(home.Cfg().c_str());
+            if (!SetUnixMode(folder, 0333)) {
+                std::printf("  (skipped: folder rights are set with access lists on Windows)\n");
+                return;
+            }
+            const Run run = Start(program, scratch);
+            SetUnixMode(folder, 0755);
+            if (present) {
+                ExpectOneBox(run, "Information", TextConverted, Information, 0);
+                CheckEqual(ReadBytes(home.Cfg()), "1:2/3=" + home.Picture("a.bmp") + "\r\nkept=1\r\n", "configuration");
+            } else {
+                ExpectOneBox(run, "Application Error", FailureText("EFCreateError", "Cannot create file " + home.Cfg()),
+                             Report, 1);
+                Check(!Exists(home.Cfg()), "configuration made");
+            }
+        }
+    });
     Case("configuration dated 1970 is kept", [] {
         const Home home = FreshHome();
         WriteBytes(home.Inf(), "a.bmp,x,1:2/3\r\n");
@@ -520,7 +679,7 @@ void Cases() {
         ExpectOneBox(Start(faultProgram, scratch), "Error", TextIndexMissing, Error, 0);
     });
     if (!fullDisk.empty()) {
-        Case("disk full while saving", [] {
+        for (const bool inPlace : {false, true}) Case(inPlace ? "disk full while rewriting in place" : "disk full while saving", [&] {
             // A small disk: the old configuration fits, the new one does not.
             const Home home{Join(fullDisk, "home")};
             RemoveTree(home.root);
@@ -536,6 +695,15 @@ void Cases() {
             for (int i = 0; i < 900; ++i) old.append("2:2/").append(std::to_string(i)).append("=C:\\Mail\\BMP\\old.bmp\r\n");
             WriteBytes(home.Inf(), index);
             WriteBytes(home.Cfg(), old);
+            if (inPlace) {
+                // No new file in the folder: the save rewrites the file
+                // itself, which needs room only for its growth; the disk is
+                // filled up to 2 KiB.
+                ULARGE_INTEGER free{};
+                ::GetDiskFreeSpaceExA((fullDisk + "\\").c_str(), &free, nullptr, nullptr);
+                if (free.QuadPart > 2048) WriteBytes(Join(home.root, "filler"), std::string(static_cast<std::size_t>(free.QuadPart - 2048), 'f'));
+                if (!SetUnixMode(Join(home.root, "CFG"), 0555)) Check(false, "cannot take rights from the folder");
+            }
             // By the time the report is shown, the program has closed and
             // removed its files: the configuration opens with no sharing.
             const auto closed = [&] {
@@ -549,6 +717,7 @@ void Cases() {
                          FailureText("EWriteError", "Stream write error"), Report, 1);
             CheckEqual(ReadBytes(home.Cfg()), old, "configuration");
             Check(CountEntries(Join(home.root, "CFG")) == 1, "temporary file left");
+            SetUnixMode(Join(home.root, "CFG"), 0755);
             RemoveTree(home.root);
         });
     }
