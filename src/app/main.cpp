@@ -8,12 +8,14 @@
 #ifdef PICTOMAP_TEST_FAULTS
 // Test build only: PICTOMAP_FAIL_STARTUP=1 makes the network address
 // module's start-up run out of memory, as if its tables could not be made;
-// PICTOMAP_FAIL_RUN=access or =stack makes the run fault in the processor.
+// PICTOMAP_FAIL_RUN=access or =stack makes the run fault in the processor;
+// PICTOMAP_HIDE names system functions to do without.
 #include <cstdlib>
 #include <new>
 #include <string>
 
 #include "textutil/netaddress.h"
+#include "winsys/platform.h"
 
 namespace {
 
@@ -37,6 +39,13 @@ int Deeper(int depth) {
 }
 
 void FaultingRun() {
+    // PICTOMAP_HIDE=ReplaceFileA or =ReplaceFileA,MoveFileExA: the program
+    // runs as on a Windows that lacks them (NT 4.0; 95, 98, Me).
+    if (const char* hide = std::getenv("PICTOMAP_HIDE")) {
+        const std::string names = hide;
+        for (const char* name : {"ReplaceFileA", "MoveFileExA"})
+            if (names.find(name) != std::string::npos) pm::plat::HideSystemFunction(name);
+    }
     const char* fault = std::getenv("PICTOMAP_FAIL_RUN");
     if (fault && std::string(fault) == "access") *nowhere = 1;
     if (fault && std::string(fault) == "stack") Deeper(0);

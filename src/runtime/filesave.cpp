@@ -91,8 +91,13 @@ Outcome ReplaceRoad(Save& save) {
     if (!WriteAll(file.Get(), save.text, save.length) || !plat::FlushFileBuffers(file.Get())) CannotWrite();
     file.Reset();
 
+    // Before Windows 2000 there is no ReplaceFileA: the temporary file is
+    // moved over the file, and its attributes are set again below. Where
+    // moving over a file is not implemented either (95, 98, Me), the file is
+    // rewritten in place.
     bool placed = save.existed && plat::ReplaceFile(save.path, temporary);
-    if (!placed && (!save.existed || plat::LastError() == plat::ErrorFileNotFound))
+    if (!placed && (!save.existed || plat::LastError() == plat::ErrorFileNotFound ||
+                    plat::LastError() == plat::ErrorCallNotImplemented))
         placed = plat::MoveFileReplace(temporary, save.path);
     if (!placed) return Outcome::NotThisRoad;
     guard.keep = true;

@@ -15,8 +15,10 @@ namespace pm {
 // The ways a save can take, tried in this order until one has placed the
 // text (for tests and measurements).
 enum class SaveRoad {
-    Replace,  // a temporary file beside the file replaces it
-    InPlace,  // the file itself is rewritten
+    Replace,  // a temporary file beside the file replaces it (ReplaceFileA;
+              // MoveFileExA where that is missing)
+    InPlace,  // the file itself is rewritten (also where MoveFileExA is not
+              // implemented: 95, 98, Me)
 };
 
 // Saves `length` bytes of `text` as the file at `path`; gives the road that

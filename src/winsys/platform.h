@@ -25,6 +25,7 @@ inline constexpr std::uint32_t ErrorInvalidName = 123;
 inline constexpr std::uint32_t ErrorDiskFull = 112;
 inline constexpr std::uint32_t ErrorMoreData = 234;
 inline constexpr std::uint32_t ErrorNotEnoughMemory = 8;
+inline constexpr std::uint32_t ErrorCallNotImplemented = 120;
 inline constexpr std::uint32_t ErrorAlreadyExists = 183;
 inline constexpr std::uint32_t ErrorFilenameExcedRange = 206;
 
@@ -69,6 +70,10 @@ bool DeleteFile(const std::string& path);
 bool ReplaceFile(const std::string& replaced, const std::string& replacement);
 // MoveFileExA with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH.
 bool MoveFileReplace(const std::string& from, const std::string& to);
+// Systems without ReplaceFileA (before Windows 2000) and with a MoveFileExA
+// that is not implemented (95, 98, Me) answer ErrorCallNotImplemented.
+// Tests make either answer so: "ReplaceFileA" or "MoveFileExA".
+void HideSystemFunction(const char* name);
 
 // GetFileAttributesA and SetFileAttributesA.
 bool GetFileAttributes(const std::string& path, std::uint32_t& attributes);

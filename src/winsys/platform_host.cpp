@@ -62,6 +62,7 @@ struct State {
     std::uint64_t calls = 0;
     std::uint64_t failAt = 0;
     std::set<std::string> failingCalls;  // fail every time
+    std::set<std::string> hidden;        // system functions this system lacks
     std::string failedCall;
 };
 
@@ -315,6 +316,7 @@ bool DeleteFile(const std::string& path) {
 bool ReplaceFile(const std::string& replaced, const std::string& replacement) {
     const InPlatform inPlatform;
     if (Injected("ReplaceFile")) return Fail(ErrorAccessDenied);
+    if (S().hidden.count("ReplaceFileA")) return Fail(ErrorCallNotImplemented);
     if (TooLong(replaced) || TooLong(replacement)) return Fail(ErrorFilenameExcedRange);
     const std::string target = Native(replaced), source = Native(replacement);
     struct stat st {};
@@ -331,6 +333,7 @@ bool ReplaceFile(const std::string& replaced, const std::string& replacement) {
 bool MoveFileReplace(const std::string& from, const std::string& to) {
     const InPlatform inPlatform;
     if (Injected("MoveFileEx")) return Fail(ErrorAccessDenied);
+    if (S().hidden.count("MoveFileExA")) return Fail(ErrorCallNotImplemented);
     if (TooLong(from) || TooLong(to)) return Fail(ErrorFilenameExcedRange);
     const std::string source = Native(from), target = Native(to);
     if (InUse(target) || InUse(source)) return Fail(ErrorSharingViolation);
@@ -339,6 +342,8 @@ bool MoveFileReplace(const std::string& from, const std::string& to) {
     MoveDosAttributes(source, target);
     return true;
 }
+
+void HideSystemFunction(const char* name) { S().hidden.insert(name); }
 
 bool GetFileAttributes(const std::string& path, std::uint32_t& attributes) {
     const InPlatform inPlatform;

@@ -95,11 +95,44 @@ bool SetFileAttributes(const std::string& path, std::uint32_t attributes) {
 void CloseFile(FileHandle file) { ::CloseHandle(H(file)); }
 bool DeleteFile(const std::string& path) { return ::DeleteFileA(path.c_str()) != FALSE; }
 
+// Functions that not every 32-bit Windows has are looked up when first
+// needed, so that the program loads everywhere: ReplaceFileA came with
+// Windows 2000, IsDebuggerPresent with NT 4.0 and 98; MoveFileExA is there
+// on 95, 98 and Me but answers ERROR_CALL_NOT_IMPLEMENTED.
+namespace {
+
+bool hideReplaceFile = false;
+bool hideMoveFileEx = false;
+
+template <class Function>
+Function Lookup(const char* name) {
+    const HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+    return kernel ? reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(kernel, name))) : nullptr;
+}
+
+}  // namespace
+
+void HideSystemFunction(const char* name) {
+    const std::string which = name;
+    if (which == "ReplaceFileA") hideReplaceFile = true;
+    if (which == "MoveFileExA") hideMoveFileEx = true;
+}
+
 bool ReplaceFile(const std::string& replaced, const std::string& replacement) {
-    return ::ReplaceFileA(replaced.c_str(), replacement.c_str(), nullptr, 0, nullptr, nullptr) != FALSE;
+    using Replace = BOOL(WINAPI*)(LPCSTR, LPCSTR, LPCSTR, DWORD, LPVOID, LPVOID);
+    static const Replace replace = Lookup<Replace>("ReplaceFileA");
+    if (!replace || hideReplaceFile) {
+        ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return false;
+    }
+    return replace(replaced.c_str(), replacement.c_str(), nullptr, 0, nullptr, nullptr) != FALSE;
 }
 
 bool MoveFileReplace(const std::string& from, const std::string& to) {
+    if (hideMoveFileEx) {
+        ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return false;
+    }
     return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
@@ -231,7 +264,13 @@ int LoadString(std::uint32_t id, char* buffer, int capacity) {
     return ::LoadStringA(::GetModuleHandleA(nullptr), id, buffer, capacity);
 }
 
-bool IsDebuggerPresent() { return ::IsDebuggerPresent() != FALSE; }
+// Where the system lacks IsDebuggerPresent (Windows 95), no debugger can
+// take failures over.
+bool IsDebuggerPresent() {
+    using Present = BOOL(WINAPI*)();
+    static const Present present = Lookup<Present>("IsDebuggerPresent");
+    return present && present() != FALSE;
+}
 
 [[noreturn]] void ExitProcess(std::uint32_t code) { ::ExitProcess(code); }
 
@@ -255,7 +294,7 @@ DWORD WINAPI ReportOnFreshStack(LPVOID parameter) {
 }
 
 LONG WINAPI TopLevelFilter(EXCEPTION_POINTERS* pointers) {
-    if (::IsDebuggerPresent() || faultHandler == nullptr) return EXCEPTION_CONTINUE_SEARCH;
+    if (IsDebuggerPresent() || faultHandler == nullptr) return EXCEPTION_CONTINUE_SEARCH;
     FaultReport report{Fault::AccessViolation,
                        reinterpret_cast<std::uintptr_t>(pointers->ExceptionRecord->ExceptionAddress)};
     switch (pointers->ExceptionRecord->ExceptionCode) {

@@ -674,6 +674,31 @@ void Cases() {
             ExpectOneBox(run, "Application Error", FailureText(f.kind, f.message, "PictomapFaults"), Report, 1);
         });
     }
+    // As on NT 4.0 (no ReplaceFileA) and on 95, 98, Me (MoveFileExA not
+    // implemented either): the configuration is saved whole and keeps its
+    // attributes, new or existing.
+    for (const char* hide : {"ReplaceFileA", "ReplaceFileA,MoveFileExA"}) {
+        Case(std::string("without ") + hide, [&] {
+            for (const bool existing : {false, true}) {
+                const Home home = FreshHome();
+                WriteBytes(home.Inf(), "a.bmp,x,1:2/3\r\n");
+                if (existing) {
+                    WriteBytes(home.Cfg(), std::string(300, 'o') + "\r\n");
+                    ::SetFileAttributesA(home.Cfg().c_str(), FILE_ATTRIBUTE_HIDDEN);
+                }
+                ::SetEnvironmentVariableA("PICTOMAP_HIDE", hide);
+                const Run run = Start(faultProgram, scratch);
+                ::SetEnvironmentVariableA("PICTOMAP_HIDE", nullptr);
+                ExpectOneBox(run, "Information", TextConverted, Information, 0);
+                CheckEqual(ReadBytes(home.Cfg()),
+                           "1:2/3=" + home.Picture("a.bmp") + "\r\n" + (existing ? std::string(300, 'o') + "\r\n" : ""),
+                           "configuration");
+                if (existing) Check((::GetFileAttributesA(home.Cfg().c_str()) & FILE_ATTRIBUTE_HIDDEN) != 0, "not hidden");
+                ::SetFileAttributesA(home.Cfg().c_str(), FILE_ATTRIBUTE_NORMAL);
+                Check(CountEntries(Join(home.root, "CFG")) == 1, "temporary file left");
+            }
+        });
+    }
     Case("test build runs normally without the fault", [] {
         const Home home = FreshHome();
         ExpectOneBox(Start(faultProgram, scratch), "Error", TextIndexMissing, Error, 0);

@@ -96,6 +96,22 @@ TEST(SaveRoads, EachSituationTakesItsRoad) {
         {"folder takes no new file, no file", false,
          [](const test::ScratchDir& d) { std::filesystem::permissions(d.Native("CFG"), std::filesystem::perms(0555)); },
          shorter, "EFCreateError", SaveRoad::InPlace},
+        {"no ReplaceFileA (before Windows 2000)", true,
+         [](const test::ScratchDir&) { plat::HideSystemFunction("ReplaceFileA"); }, longer, "", SaveRoad::Replace},
+        {"no ReplaceFileA, new file", false,
+         [](const test::ScratchDir&) { plat::HideSystemFunction("ReplaceFileA"); }, longer, "", SaveRoad::Replace},
+        {"MoveFileExA not implemented either (95, 98, Me)", true,
+         [](const test::ScratchDir&) {
+             plat::HideSystemFunction("ReplaceFileA");
+             plat::HideSystemFunction("MoveFileExA");
+         },
+         shorter, "", SaveRoad::InPlace},
+        {"MoveFileExA not implemented, new file", false,
+         [](const test::ScratchDir&) {
+             plat::HideSystemFunction("ReplaceFileA");
+             plat::HideSystemFunction("MoveFileExA");
+         },
+         shorter, "", SaveRoad::InPlace},
         {"replacing refused", true, [](const test::ScratchDir&) { host::FailEveryCall("ReplaceFile"); }, longer, "",
          SaveRoad::InPlace},
         {"every leftover name taken", true,
