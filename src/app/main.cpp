@@ -7,17 +7,22 @@
 
 #ifdef PICTOMAP_TEST_FAULTS
 // Test build only: PICTOMAP_FAIL_STARTUP=1 makes the network address
-// module's start-up run out of memory, as if its tables could not be made;
-// PICTOMAP_FAIL_RUN=access or =stack makes the run fault in the processor;
+// module's start-up run out of memory, as if its tables could not be made,
+// and =access makes it fault in the processor; PICTOMAP_FAIL_RUN=access or
+// =stack makes the run fault in the processor, =length makes the C++
+// runtime refuse a vector too large;
 // PICTOMAP_HIDE names system functions to do without.
 #include <cstdlib>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "textutil/netaddress.h"
 #include "winsys/platform.h"
 
 namespace {
+
+volatile int* volatile nowhere = nullptr;
 
 void FailingNetAddressStartup() {
     const char* fail = std::getenv("PICTOMAP_FAIL_STARTUP");
@@ -25,10 +30,9 @@ void FailingNetAddressStartup() {
         void* tables = ::operator new(0x7FFF0000u);
         ::operator delete(tables);
     }
+    if (fail && std::string(fail) == "access") *nowhere = 1;
     pm::NetAddressStartup();
 }
-
-volatile int* volatile nowhere = nullptr;
 
 volatile bool deeper = true;
 
@@ -49,6 +53,11 @@ void FaultingRun() {
     const char* fault = std::getenv("PICTOMAP_FAIL_RUN");
     if (fault && std::string(fault) == "access") *nowhere = 1;
     if (fault && std::string(fault) == "stack") Deeper(0);
+    if (fault && std::string(fault) == "length") {
+        // More elements than a vector may hold: the runtime's own failure.
+        volatile std::size_t count = std::vector<int>().max_size() + 1;
+        std::vector<int> tooMany(count);
+    }
     pm::RunConversion();
 }
 

@@ -75,10 +75,16 @@ extern "C" void* _ReturnAddress(void);
 #define PM_NOINLINE __attribute__((noinline))
 #endif
 
+// With a debugger attached, a failure goes to the debugger at once, as a
+// system exception raised where the failure was raised: nothing of ours
+// runs after it (no clean-up, no report, no exit code of ours).
+void HandOverToDebugger(const Exception& failure);
+
 // Throws `failure` stamped with `address`.
 template <class Kind>
 [[noreturn]] void ThrowAt(Kind failure, std::uintptr_t address) {
     failure.SetRaiseAddress(address);
+    HandOverToDebugger(failure);
     throw failure;
 }
 

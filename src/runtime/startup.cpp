@@ -18,6 +18,7 @@ namespace {
 struct Frame {
     const ModuleEntry* modules = nullptr;
     std::size_t begun = 0;  // entries whose start-up has begun
+    bool startingUp = false;  // the start-up steps are running
     std::uint32_t exitCode = 0;
     bool runtimeError = false;  // a runtime error is recorded, at this address:
     std::uintptr_t runtimeErrorAddress = 0;
@@ -38,7 +39,19 @@ void RecordRuntimeError(std::uintptr_t address) {
 
 void OnNewFailure() { RaiseRuntimeError(RuntimeOutOfMemory, PM_RETURN_ADDRESS()); }
 
+void RunShutdownSteps();
+
 [[noreturn]] void OnProcessorFault(plat::Fault fault, std::uintptr_t address) {
+    // In a start-up step a fault follows the start-up rule, as a failure
+    // there does: every begun entry is shut down, then the runtime-error
+    // box with 217.
+    if (frame.startingUp) {
+        frame.startingUp = false;
+        try {
+            RunShutdownSteps();
+        } catch (...) {
+        }
+    }
     if (!supportInstalled) {
         RecordRuntimeError(address);
         EndProcess(RuntimeUnhandledFailure);
@@ -56,7 +69,7 @@ void OnNewFailure() { RaiseRuntimeError(RuntimeOutOfMemory, PM_RETURN_ADDRESS())
 // A failure that reached the top level, after every clean-up step on its
 // way has run. With a debugger attached it goes on to the debugger.
 [[noreturn]] void HandleTopLevel(const Exception* failure, const char* kindName, std::uintptr_t address) {
-    if (plat::IsDebuggerPresent()) throw;
+    if (plat::IsDebuggerPresent()) plat::RaiseForDebugger(kindName, failure ? failure->Message() : "", address);
     if (supportInstalled) {
         ReportFailure(failure, kindName, address);
         EndProcess(1);
@@ -66,10 +79,12 @@ void OnNewFailure() { RaiseRuntimeError(RuntimeOutOfMemory, PM_RETURN_ADDRESS())
 }
 
 // Memory ran out where no failure of ours was raised (before the new handler
-// was installed, or a container's own limit): reported as out of memory.
+// was installed, or a container's own limit): reported as out of memory,
+// at the address the runtime threw from.
 [[noreturn]] void HandleOutOfMemory() {
-    if (supportInstalled) HandleTopLevel(outOfMemory, outOfMemory->KindName(), 0);
-    HandleTopLevel(nullptr, "EOutOfMemory", 0);
+    const std::uintptr_t address = plat::LastThrowAddress();
+    if (supportInstalled) HandleTopLevel(outOfMemory, outOfMemory->KindName(), address);
+    HandleTopLevel(nullptr, "EOutOfMemory", address);
 }
 
 // Runs the shutdown steps of the begun entries, the last begun first; the
@@ -174,7 +189,9 @@ void StartProgram(const ModuleEntry* modules, std::size_t count, void (*run)()) 
     frame = Frame{};
     plat::InstallFaultHandler(OnProcessorFault);
     try {
+        frame.startingUp = true;
         RunStartupSteps(modules, count);
+        frame.startingUp = false;
         run();
     } catch (const Exception& failure) {
         HandleTopLevel(&failure, failure.KindName(), failure.RaiseAddress());

@@ -169,6 +169,14 @@ std::uint32_t GetModuleFileName(ModuleHandle module, char* buffer, std::uint32_t
 // LoadStringA from the program's string table; returns the length.
 int LoadString(std::uint32_t id, char* buffer, int capacity);
 bool IsDebuggerPresent();
+// RaiseException(FailureExceptionCode, EXCEPTION_NONCONTINUABLE) with the
+// raise address, kind name and message as its arguments, for a debugger;
+// unhandled, the system ends the process with that code.
+inline constexpr std::uint32_t FailureExceptionCode = 0xE0504D31u;  // 'PM1'
+[[noreturn]] void RaiseForDebugger(const char* kindName, const char* message, std::uintptr_t address);
+// Where the last C++ exception was thrown from (0 if not known): the
+// runtime's own throws (std::length_error, ...) carry no address of ours.
+std::uintptr_t LastThrowAddress();
 [[noreturn]] void ExitProcess(std::uint32_t code);
 
 // Faults signalled by the processor that nobody handled. The handler is

@@ -546,6 +546,16 @@ std::uint32_t GetModuleFileName(ModuleHandle, char* buffer, std::uint32_t capaci
 
 bool IsDebuggerPresent() { return S().debugger; }
 
+// The host has no debugger to hand a failure to: it says what a debugger
+// would have been given and ends the process as the system would.
+[[noreturn]] void RaiseForDebugger(const char* kindName, const char* message, std::uintptr_t) {
+    std::fprintf(stderr, "debugger gets %s: %s\n", kindName, message);
+    std::fflush(stderr);
+    std::_Exit(static_cast<int>(FailureExceptionCode & 0xFF));
+}
+
+std::uintptr_t LastThrowAddress() { return 0; }
+
 [[noreturn]] void ExitProcess(std::uint32_t code) {
     const InPlatform inPlatform;
 #if defined(__SANITIZE_ADDRESS__)

@@ -272,6 +272,12 @@ bool IsDebuggerPresent() {
     return present && present() != FALSE;
 }
 
+[[noreturn]] void RaiseForDebugger(const char* kindName, const char* message, std::uintptr_t address) {
+    const ULONG_PTR arguments[3] = {address, reinterpret_cast<ULONG_PTR>(kindName),
+                                    reinterpret_cast<ULONG_PTR>(message)};
+    for (;;) ::RaiseException(FailureExceptionCode, EXCEPTION_NONCONTINUABLE, 3, arguments);
+}
+
 [[noreturn]] void ExitProcess(std::uint32_t code) { ::ExitProcess(code); }
 
 }  // namespace pm::plat
@@ -323,3 +329,25 @@ void RemoveFaultHandler() {
 }
 
 }  // namespace pm::plat
+
+// The C++ runtime's throws pass through here (the program is linked with
+// --wrap=__cxa_throw): the address after the call that threw is kept, so
+// that a failure the runtime raised (std::length_error) is reported where
+// it arose.
+#if defined(PICTOMAP_WRAP_CXA_THROW)
+namespace {
+std::uintptr_t lastThrowAddress = 0;
+}  // namespace
+
+extern "C" {
+[[noreturn]] void __real___cxa_throw(void* object, void* type, void (*destroy)(void*));
+[[noreturn]] __attribute__((noinline)) void __wrap___cxa_throw(void* object, void* type, void (*destroy)(void*)) {
+    lastThrowAddress = reinterpret_cast<std::uintptr_t>(__builtin_return_address(0));
+    __real___cxa_throw(object, type, destroy);
+}
+}
+
+std::uintptr_t pm::plat::LastThrowAddress() { return lastThrowAddress; }
+#else
+std::uintptr_t pm::plat::LastThrowAddress() { return 0; }
+#endif

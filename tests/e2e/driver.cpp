@@ -25,6 +25,8 @@
 namespace {
 
 constexpr const char* KeyPath = "SoftWare\\Velkorware\\Quernpost";
+constexpr const char* TracedFunctions =
+    "MessageBoxA;GetVersionExA;OpenProcessToken;LookupPrivilegeValueA;AdjustTokenPrivileges;CloseHandle";
 
 std::string program, faultProgram, fullDisk, relayLog;
 std::size_t relayOffset = 0;
@@ -192,31 +194,50 @@ std::string IconOf(HWND box) {
     return "other";
 }
 
+// A call that Wine's relay trace logged: function, arguments as printed,
+// return address.
+struct TracedCall {
+    std::string function, arguments;
+    std::uintptr_t returnAddress;
+};
+
 struct Run {
     std::vector<Box> boxes;
     std::vector<unsigned long> styles;  // from the relay trace, when there is one
+    std::vector<TracedCall> calls;      // traced calls made by the program's own module
     DWORD exitCode = 0xFFFFFFFF;
     DWORD milliseconds = 0;             // from start to exit, boxes answered at once
     SIZE_T peakBytes = 0;               // peak private memory of the program
 };
 
-// The styles of the MessageBoxA calls traced since the last look.
-std::vector<unsigned long> TracedStyles() {
-    std::vector<unsigned long> styles;
+// The calls traced since the last look.
+std::vector<TracedCall> TracedCalls() {
+    std::vector<TracedCall> calls;
     const std::string log = ReadBytes(relayLog);
     if (log.size() < relayOffset) relayOffset = 0;
     const std::string fresh = log.substr(relayOffset);
     relayOffset = log.size();
-    static const std::regex call("Call user32\\.MessageBoxA\\(.*,([0-9a-fA-F]{8})\\) ret=");
+    static const std::regex call("Call [A-Za-z0-9_]+\\.([A-Za-z0-9_]+)\\((.*)\\) ret=([0-9a-fA-F]{8})");
     for (std::sregex_iterator it(fresh.begin(), fresh.end(), call), end; it != end; ++it)
-        styles.push_back(std::stoul((*it)[1].str(), nullptr, 16));
-    return styles;
+        calls.push_back({(*it)[1].str(), (*it)[2].str(), std::stoul((*it)[3].str(), nullptr, 16)});
+    return calls;
+}
+
+// Turns on Wine's relay trace of these functions (';' between names) for
+// the programs started from now on.
+void TraceFunctions(const char* functions) {
+    HKEY key;
+    ::RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\Debug", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    ::RegSetValueExA(key, "RelayInclude", 0, REG_SZ, reinterpret_cast<const BYTE*>(functions),
+                     static_cast<DWORD>(std::strlen(functions) + 1));
+    ::RegCloseKey(key);
 }
 
 // Starts `exe` in `folder` and answers every box it shows with OK, after
 // calling `whileShown` with the box on the screen.
 Run Start(const std::string& exe, const std::string& folder, const std::function<void()>& whileShown = {}) {
     Run run;
+    std::uintptr_t moduleStart = 0, moduleEnd = ~std::uintptr_t{0};
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
@@ -247,6 +268,15 @@ Run Start(const std::string& exe, const std::string& folder, const std::function
             PROCESS_MEMORY_COUNTERS memory{};
             if (::GetProcessMemoryInfo(info.hProcess, &memory, sizeof memory))
                 run.peakBytes = std::max({run.peakBytes, memory.PeakPagefileUsage, memory.PeakWorkingSetSize});
+            // Where the program's own module lies, to tell its calls from the system's.
+            HMODULE main = nullptr;
+            DWORD needed = 0;
+            MODULEINFO module{};
+            if (::EnumProcessModules(info.hProcess, &main, sizeof main, &needed) &&
+                ::GetModuleInformation(info.hProcess, main, &module, sizeof module)) {
+                moduleStart = reinterpret_cast<std::uintptr_t>(module.lpBaseOfDll);
+                moduleEnd = moduleStart + module.SizeOfImage;
+            }
             if (whileShown) whileShown();
             ::PostMessageA(find.found, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                            reinterpret_cast<LPARAM>(::GetDlgItem(find.found, IDOK)));
@@ -265,8 +295,154 @@ Run Start(const std::string& exe, const std::string& folder, const std::function
     run.milliseconds = ::GetTickCount() - started;
     ::CloseHandle(info.hThread);
     ::CloseHandle(info.hProcess);
-    if (!relayLog.empty()) run.styles = TracedStyles();
+    if (!relayLog.empty()) {
+        for (const TracedCall& call : TracedCalls()) {
+            if (call.returnAddress < moduleStart || call.returnAddress >= moduleEnd) continue;
+            run.calls.push_back(call);
+            if (call.function == "MessageBoxA")
+                run.styles.push_back(std::stoul(call.arguments.substr(call.arguments.rfind(',') + 1), nullptr, 16));
+        }
+    }
     return run;
+}
+
+// Makes Wine report another Windows version to the program (null: the
+// prefix's own).
+void SetProgramVersion(const char* version) {
+    for (const char* name : {"Pictomap.exe", "PictomapFaults.exe"}) {
+        const std::string path = std::string("Software\\Wine\\AppDefaults\\") + name;
+        if (!version) {
+            ::RegDeleteKeyA(HKEY_CURRENT_USER, path.c_str());
+            continue;
+        }
+        HKEY key;
+        if (::RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != 0)
+            continue;
+        ::RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
+                         static_cast<DWORD>(std::strlen(version) + 1));
+        ::RegCloseKey(key);
+    }
+}
+
+// The program's calls to the version and privilege functions, in order:
+// on NT 4 and 5 exactly the privilege road, elsewhere the version query
+// alone. CloseHandle counts only where it closes the adjusted token.
+void CheckPrivilegeRoad(const Run& run, bool nt) {
+    std::vector<std::string> road;
+    std::string token;
+    for (const TracedCall& call : run.calls) {
+        const std::string first = call.arguments.substr(0, call.arguments.find(','));
+        if (call.function == "GetVersionExA") road.push_back("GetVersionExA");
+        if (call.function == "OpenProcessToken")
+            road.push_back("OpenProcessToken " + call.arguments.substr(call.arguments.find(',') + 1, 8));
+        if (call.function == "LookupPrivilegeValueA") {
+            const auto open = call.arguments.find('"'), close = call.arguments.rfind('"');
+            road.push_back("LookupPrivilegeValueA " + (open < close ? call.arguments.substr(open + 1, close - open - 1) : call.arguments));
+        }
+        if (call.function == "AdjustTokenPrivileges") {
+            token = first;
+            road.push_back("AdjustTokenPrivileges");
+        }
+        if (call.function == "CloseHandle" && !token.empty() && first == token) {
+            road.push_back("CloseHandle token");
+            token.clear();
+        }
+    }
+    std::vector<std::string> expected{"GetVersionExA"};
+    if (nt) {
+        for (const char* privilege : {"SeTakeOwnershipPrivilege", "SeChangeNotifyPrivilege"}) {
+            expected.push_back("OpenProcessToken 00000020");
+            expected.push_back(std::string("LookupPrivilegeValueA ") + privilege);
+            expected.push_back("AdjustTokenPrivileges");
+            expected.push_back("CloseHandle token");
+        }
+    }
+    std::string got, want;
+    for (const std::string& step : road) got += step + "; ";
+    for (const std::string& step : expected) want += step + "; ";
+    CheckEqual(got, want, "calls of the privilege road");
+}
+
+// Runs `exe` under a minimal debugger: every exception is passed on to the
+// program; the failure exception is read, boxes are counted (and closed).
+struct Debugged {
+    int failures = 0;
+    std::string kind, message;
+    std::uintptr_t address = 0, moduleStart = 0, moduleEnd = 0;
+    int boxes = 0;
+    DWORD exitCode = 0;
+};
+
+std::string ReadRemoteText(HANDLE process, ULONG_PTR at) {
+    char text[512] = "";
+    SIZE_T done = 0;
+    ::ReadProcessMemory(process, reinterpret_cast<LPCVOID>(at), text, sizeof text - 1, &done);
+    text[std::min<SIZE_T>(done, sizeof text - 1)] = '\0';
+    return text;
+}
+
+Debugged Debug(const std::string& exe, const std::string& folder) {
+    Debugged result;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    std::string commandLine = "\"" + exe + "\"";
+    if (!::CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS, nullptr,
+                          folder.c_str(), &startup, &info)) {
+        Check(false, "cannot start " + exe + " under the debugger");
+        return result;
+    }
+    const DWORD deadline = ::GetTickCount() + 120000;
+    for (bool running = true; running;) {
+        DEBUG_EVENT event{};
+        if (!::WaitForDebugEvent(&event, 100)) {
+            FindBox find{info.dwProcessId, nullptr};
+            ::EnumWindows(OnWindow, reinterpret_cast<LPARAM>(&find));
+            if (find.found) {
+                ++result.boxes;
+                ::PostMessageA(find.found, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            }
+            if (::GetTickCount() > deadline) {
+                Check(false, "program did not end under the debugger");
+                ::TerminateProcess(info.hProcess, 999);
+            }
+            continue;
+        }
+        DWORD status = DBG_CONTINUE;
+        switch (event.dwDebugEventCode) {
+        case CREATE_PROCESS_DEBUG_EVENT:
+            result.moduleStart = reinterpret_cast<std::uintptr_t>(event.u.CreateProcessInfo.lpBaseOfImage);
+            result.moduleEnd = result.moduleStart + 0x1000000;
+            if (event.u.CreateProcessInfo.hFile) ::CloseHandle(event.u.CreateProcessInfo.hFile);
+            break;
+        case LOAD_DLL_DEBUG_EVENT:
+            if (event.u.LoadDll.hFile) ::CloseHandle(event.u.LoadDll.hFile);
+            break;
+        case EXCEPTION_DEBUG_EVENT: {
+            const EXCEPTION_RECORD& record = event.u.Exception.ExceptionRecord;
+            if (record.ExceptionCode == EXCEPTION_BREAKPOINT) break;  // the loader's, at start
+            status = DBG_EXCEPTION_NOT_HANDLED;
+            if (record.ExceptionCode == 0xE0504D31u && record.NumberParameters == 3) {
+                ++result.failures;
+                result.address = record.ExceptionInformation[0];
+                result.kind = ReadRemoteText(info.hProcess, record.ExceptionInformation[1]);
+                result.message = ReadRemoteText(info.hProcess, record.ExceptionInformation[2]);
+            }
+            break;
+        }
+        case EXIT_PROCESS_DEBUG_EVENT:
+            result.exitCode = event.u.ExitProcess.dwExitCode;
+            running = false;
+            break;
+        default:
+            break;
+        }
+        ::ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
+    }
+    ::CloseHandle(info.hThread);
+    ::CloseHandle(info.hProcess);
+    if (!relayLog.empty()) TracedCalls();
+    return result;
 }
 
 constexpr unsigned long Error = MB_OK | MB_ICONERROR;
@@ -699,6 +875,78 @@ void Cases() {
             }
         });
     }
+    Case("processor fault in a start-up step", [] {
+        const Home home = FreshHome();
+        WriteBytes(home.Inf(), "a.bmp,x,1:2/3\r\n");
+        ::SetEnvironmentVariableA("PICTOMAP_FAIL_STARTUP", "access");
+        const Run run = Start(faultProgram, scratch);
+        ::SetEnvironmentVariableA("PICTOMAP_FAIL_STARTUP", nullptr);
+        ExpectOneBox(run, "Error", "Runtime error 217 at [0-9A-F]{8}", Plain, 217);
+        Check(!Exists(home.Cfg()), "the run started");
+    });
+    Case("the runtime's own failure keeps its address", [] {
+        const Home home = FreshHome();
+        ::SetEnvironmentVariableA("PICTOMAP_FAIL_RUN", "length");
+        const Run run = Start(faultProgram, scratch);
+        ::SetEnvironmentVariableA("PICTOMAP_FAIL_RUN", nullptr);
+        ExpectOneBox(run, "Application Error", FailureText("EOutOfMemory", "Out of memory", "PictomapFaults"), Report, 1);
+        Check(!run.boxes.empty() && run.boxes[0].text.find("at 00000000") == std::string::npos, "no raise address");
+    });
+    Case("with a debugger attached", [] {
+        const Home home = FreshHome();
+        WriteBytes(home.Inf(), "a.bmp,x,1:2/3\r\n");
+        WriteBytes(home.Cfg(), "old=1\r\n");
+        ::SetFileAttributesA(home.Cfg().c_str(), FILE_ATTRIBUTE_READONLY);
+        const Debugged run = Debug(program, scratch);
+        ::SetFileAttributesA(home.Cfg().c_str(), FILE_ATTRIBUTE_NORMAL);
+        Check(run.boxes == 0, std::to_string(run.boxes) + " boxes shown");
+        Check(run.failures == 2, "the failure reached the debugger " + std::to_string(run.failures) +
+                                     " times, expected twice (first and second chance)");
+        CheckEqual(run.kind, "EFCreateError", "kind given to the debugger");
+        CheckEqual(run.message, "Cannot create file " + home.Cfg(), "message given to the debugger");
+        Check(run.address >= run.moduleStart && run.address < run.moduleEnd, "raise address outside the program");
+        Check(run.exitCode == 0xE0504D31u, "exit code " + std::to_string(run.exitCode) + ", not the exception's");
+        CheckEqual(ReadBytes(home.Cfg()), "old=1\r\n", "configuration");
+    });
+    // Under each Windows that Wine can pretend to be: the outcomes and the
+    // save, and (traced) the privilege road: on NT 4 and 5 one version
+    // query, then for each of the two privileges the token opened for
+    // adjusting, the name looked up, the adjustment and the token closed;
+    // elsewhere the version query alone.
+    for (const char* version : {"win95", "win98", "winme", "nt40", "win2k", "winxp", "win2003", "win7", "win10"}) {
+        Case(std::string("as ") + version, [&] {
+            SetProgramVersion(version);
+            const Home home = FreshHome();
+            ExpectOneBox(Start(program, scratch), "Error", TextIndexMissing, Error, 0);
+            WriteBytes(home.Inf(), "b.bmp,B,2:5020/100\r\na.gif,A,1:2/3\r\n");
+            const Run written = Start(program, scratch);
+            ExpectOneBox(written, "Information", TextConverted, Information, 0);
+            CheckEqual(ReadBytes(home.Cfg()),
+                       "1:2/3=" + home.Picture("a.gif") + "\r\n2:5020/100=" + home.Picture("b.bmp") + "\r\n",
+                       "configuration");
+            if (!relayLog.empty()) CheckPrivilegeRoad(written, std::string(version) == "nt40" ||
+                                                                   std::string(version) == "win2k" ||
+                                                                   std::string(version) == "winxp" ||
+                                                                   std::string(version) == "win2003");
+            ::SetFileAttributesA(home.Cfg().c_str(), FILE_ATTRIBUTE_HIDDEN);
+            WriteBytes(home.Inf(), "c.bmp,C,3:3/3\r\n");
+            ExpectOneBox(Start(program, scratch), "Information", TextConverted, Information, 0);
+            CheckEqual(ReadBytes(home.Cfg()),
+                       "1:2/3=" + home.Picture("a.gif") + "\r\n2:5020/100=" + home.Picture("b.bmp") + "\r\n3:3/3=" +
+                           home.Picture("c.bmp") + "\r\n",
+                       "configuration merged");
+            Check((::GetFileAttributesA(home.Cfg().c_str()) & FILE_ATTRIBUTE_HIDDEN) != 0, "no longer hidden");
+            ::SetFileAttributesA(home.Cfg().c_str(), FILE_ATTRIBUTE_READONLY);
+            ExpectOneBox(Start(program, scratch), "Application Error",
+                         FailureText("EFCreateError", "Cannot create file " + home.Cfg()), Report, 1);
+            ::SetFileAttributesA(home.Cfg().c_str(), FILE_ATTRIBUTE_NORMAL);
+            WriteBytes(home.Inf(), "a.jpg,x,1:2/3\r\n");
+            ::DeleteFileA(home.Cfg().c_str());
+            ExpectOneBox(Start(program, scratch), "Error", TextNothingFound, Error, 0);
+            Check(CountEntries(Join(home.root, "CFG")) == 0, "file left");
+            SetProgramVersion(nullptr);
+        });
+    }
     Case("test build runs normally without the fault", [] {
         const Home home = FreshHome();
         ExpectOneBox(Start(faultProgram, scratch), "Error", TextIndexMissing, Error, 0);
@@ -817,15 +1065,11 @@ int main(int argc, char** argv) {
         if (std::string(argv[i]) == "--relay-log") relayLog = argv[i + 1];
     }
     if (!relayLog.empty()) {
-        // Trace MessageBoxA alone, in the programs the driver starts.
-        HKEY key;
-        ::RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\Debug", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                          nullptr);
-        const char include[] = "user32.MessageBoxA";
-        ::RegSetValueExA(key, "RelayInclude", 0, REG_SZ, reinterpret_cast<const BYTE*>(include), sizeof include);
-        ::RegCloseKey(key);
+        // Trace MessageBoxA and the privilege road, in the programs the
+        // driver starts.
+        TraceFunctions(TracedFunctions);
         ::SetEnvironmentVariableA("WINEDEBUG", "+relay");
-        TracedStyles();
+        TracedCalls();
     }
     char temp[MAX_PATH];
     ::GetTempPathA(MAX_PATH, temp);
