@@ -502,6 +502,14 @@ struct Home {
 
 std::string scratch;
 
+// Starts the test build in the scratch folder with one of its switches set.
+Run StartFaulty(const char* variable, const char* value) {
+    ::SetEnvironmentVariableA(variable, value);
+    const Run run = Start(faultProgram, scratch);
+    ::SetEnvironmentVariableA(variable, nullptr);
+    return run;
+}
+
 Home FreshHome(bool withCfg = true) {
     Home home{Join(scratch, "home")};
     RemoveTree(home.root);
@@ -826,15 +834,17 @@ void Cases() {
         Check(data.nFileSizeHigh == 0 && data.nFileSizeLow == 0x80000000u, "configuration changed");
         ::DeleteFileA(home.Cfg().c_str());
     });
-    Case("failure at start-up", [] {
-        const Home home = FreshHome();
-        WriteBytes(home.Inf(), "a.bmp,x,1:2/3\r\n");
-        ::SetEnvironmentVariableA("PICTOMAP_FAIL_STARTUP", "1");
-        const Run run = Start(faultProgram, scratch);
-        ::SetEnvironmentVariableA("PICTOMAP_FAIL_STARTUP", nullptr);
-        ExpectOneBox(run, "Error", "Runtime error 217 at [0-9A-F]{8}", Plain, 217);
-        Check(!Exists(home.Cfg()), "the run started");
-    });
+    // A failure or a processor fault in a start-up step: the runtime-error
+    // box, and the run never starts.
+    for (const char* fault : {"1", "access"}) {
+        Case(std::string("failure at start-up (") + fault + ")", [&] {
+            const Home home = FreshHome();
+            WriteBytes(home.Inf(), "a.bmp,x,1:2/3\r\n");
+            ExpectOneBox(StartFaulty("PICTOMAP_FAIL_STARTUP", fault), "Error", "Runtime error 217 at [0-9A-F]{8}", Plain,
+                         217);
+            Check(!Exists(home.Cfg()), "the run started");
+        });
+    }
     const struct {
         const char* fault;
         const char* kind;
@@ -844,9 +854,7 @@ void Cases() {
     for (const auto& f : processorFaults) {
         Case(std::string("processor fault: ") + f.kind, [&] {
             const Home home = FreshHome();
-            ::SetEnvironmentVariableA("PICTOMAP_FAIL_RUN", f.fault);
-            const Run run = Start(faultProgram, scratch);
-            ::SetEnvironmentVariableA("PICTOMAP_FAIL_RUN", nullptr);
+            const Run run = StartFaulty("PICTOMAP_FAIL_RUN", f.fault);
             ExpectOneBox(run, "Application Error", FailureText(f.kind, f.message, "PictomapFaults"), Report, 1);
         });
     }
@@ -862,9 +870,7 @@ void Cases() {
                     WriteBytes(home.Cfg(), std::string(300, 'o') + "\r\n");
                     ::SetFileAttributesA(home.Cfg().c_str(), FILE_ATTRIBUTE_HIDDEN);
                 }
-                ::SetEnvironmentVariableA("PICTOMAP_HIDE", hide);
-                const Run run = Start(faultProgram, scratch);
-                ::SetEnvironmentVariableA("PICTOMAP_HIDE", nullptr);
+                const Run run = StartFaulty("PICTOMAP_HIDE", hide);
                 ExpectOneBox(run, "Information", TextConverted, Information, 0);
                 CheckEqual(ReadBytes(home.Cfg()),
                            "1:2/3=" + home.Picture("a.bmp") + "\r\n" + (existing ? std::string(300, 'o') + "\r\n" : ""),
@@ -875,20 +881,9 @@ void Cases() {
             }
         });
     }
-    Case("processor fault in a start-up step", [] {
-        const Home home = FreshHome();
-        WriteBytes(home.Inf(), "a.bmp,x,1:2/3\r\n");
-        ::SetEnvironmentVariableA("PICTOMAP_FAIL_STARTUP", "access");
-        const Run run = Start(faultProgram, scratch);
-        ::SetEnvironmentVariableA("PICTOMAP_FAIL_STARTUP", nullptr);
-        ExpectOneBox(run, "Error", "Runtime error 217 at [0-9A-F]{8}", Plain, 217);
-        Check(!Exists(home.Cfg()), "the run started");
-    });
     Case("the runtime's own failure keeps its address", [] {
         const Home home = FreshHome();
-        ::SetEnvironmentVariableA("PICTOMAP_FAIL_RUN", "length");
-        const Run run = Start(faultProgram, scratch);
-        ::SetEnvironmentVariableA("PICTOMAP_FAIL_RUN", nullptr);
+        const Run run = StartFaulty("PICTOMAP_FAIL_RUN", "length");
         ExpectOneBox(run, "Application Error", FailureText("EOutOfMemory", "Out of memory", "PictomapFaults"), Report, 1);
         Check(!run.boxes.empty() && run.boxes[0].text.find("at 00000000") == std::string::npos, "no raise address");
     });
