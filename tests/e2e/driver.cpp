@@ -15,6 +15,7 @@
 #include <psapi.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <functional>
