@@ -99,16 +99,16 @@ bool DeleteFile(const std::string& path) { return ::DeleteFileA(path.c_str()) !=
 // needed, so that the program loads everywhere: ReplaceFileA came with
 // Windows 2000, IsDebuggerPresent with NT 4.0 and 98; MoveFileExA is there
 // on 95, 98 and Me but answers ERROR_CALL_NOT_IMPLEMENTED.
-namespace {
-
-bool hideReplaceFile = false;
-bool hideMoveFileEx = false;
-
 template <class Function>
 Function Lookup(const char* name) {
     const HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
     return kernel ? reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(kernel, name))) : nullptr;
 }
+
+namespace {
+
+bool hideReplaceFile = false;
+bool hideMoveFileEx = false;
 
 }  // namespace
 
@@ -350,4 +350,39 @@ extern "C" {
 std::uintptr_t pm::plat::LastThrowAddress() { return lastThrowAddress; }
 #else
 std::uintptr_t pm::plat::LastThrowAddress() { return 0; }
+#endif
+
+// The C++ runtime of newer mingw-w64 compilers (its thread support, which
+// exceptions need) imports GetThreadId (Vista) and TryEnterCriticalSection
+// (NT 4.0, not 95, 98 or Me). A program that imports them does not load on
+// older systems, so their import slots are defined here: each points to a
+// function that looks the system's own up and stands in for it where it is
+// missing. One thread runs the program, so entering a critical section can
+// stand in for trying to.
+#if defined(__GNUC__) && defined(__i386__)
+namespace {
+
+DWORD WINAPI ThreadIdOf(HANDLE thread) {
+    using GetId = DWORD(WINAPI*)(HANDLE);
+    static const GetId system = pm::plat::Lookup<GetId>("GetThreadId");
+    if (system) return system(thread);
+    if (thread == ::GetCurrentThread()) return ::GetCurrentThreadId();
+    ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return 0;
+}
+
+BOOL WINAPI TryEnter(LPCRITICAL_SECTION section) {
+    using Try = BOOL(WINAPI*)(LPCRITICAL_SECTION);
+    static const Try system = pm::plat::Lookup<Try>("TryEnterCriticalSection");
+    if (system) return system(section);
+    ::EnterCriticalSection(section);
+    return TRUE;
+}
+
+}  // namespace
+
+extern "C" {
+DWORD(WINAPI* importGetThreadId)(HANDLE) __asm__("__imp__GetThreadId@4") = ThreadIdOf;
+BOOL(WINAPI* importTryEnterCriticalSection)(LPCRITICAL_SECTION) __asm__("__imp__TryEnterCriticalSection@4") = TryEnter;
+}
 #endif
