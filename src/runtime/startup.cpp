@@ -39,19 +39,13 @@ void RecordRuntimeError(std::uintptr_t address) {
 
 void OnNewFailure() { RaiseRuntimeError(RuntimeOutOfMemory, PM_RETURN_ADDRESS()); }
 
-void RunShutdownSteps();
+void UndoStartup();
 
 [[noreturn]] void OnProcessorFault(plat::Fault fault, std::uintptr_t address) {
     // In a start-up step a fault follows the start-up rule, as a failure
     // there does: every begun entry is shut down, then the runtime-error
     // box with 217.
-    if (frame.startingUp) {
-        frame.startingUp = false;
-        try {
-            RunShutdownSteps();
-        } catch (...) {
-        }
-    }
+    if (frame.startingUp) UndoStartup();
     if (!supportInstalled) {
         RecordRuntimeError(address);
         EndProcess(RuntimeUnhandledFailure);
@@ -104,6 +98,16 @@ void RunShutdownSteps() {
     if (failure) std::rethrow_exception(failure);
 }
 
+// A failing start-up undoes every begun entry, the failing one's first;
+// a failure of a shutdown step then has nowhere to go.
+void UndoStartup() {
+    frame.startingUp = false;
+    try {
+        RunShutdownSteps();
+    } catch (...) {
+    }
+}
+
 void RunStartupSteps(const ModuleEntry* modules, std::size_t count) {
     frame.modules = modules;
     for (std::size_t i = 0; i < count; ++i) {
@@ -112,11 +116,7 @@ void RunStartupSteps(const ModuleEntry* modules, std::size_t count) {
         try {
             modules[i].startup();
         } catch (...) {
-            // A failing start-up undoes every begun entry, its own first.
-            try {
-                RunShutdownSteps();
-            } catch (...) {
-            }
+            UndoStartup();
             throw;
         }
     }
