@@ -3,6 +3,7 @@
 #include "app/pictureconfig.h"
 #include "app/pictureindex.h"
 #include "runtime/failure.h"
+#include "runtime/filesave.h"
 #include "runtime/linelist.h"
 #include "winsys/platform.h"
 #include "winsys/registry.h"
@@ -26,14 +27,15 @@ bool NotFound(std::uint32_t error) {
 }  // namespace
 
 // Where the folder cannot be searched (it may not be listed), the file
-// itself is asked. Where even that cannot tell, the configuration is taken
-// as missing: that loses nothing, since the save opens the file itself for
-// reading and writing first and never writes over a file it cannot open.
+// itself is asked. Where even that cannot tell, the file might be there:
+// taking it as missing would rewrite it from the index alone.
 bool KeptFileExists(const std::string& path) {
     std::uint32_t attributes = 0;
     if (plat::FindFirst(path, attributes)) return !(attributes & plat::AttributeDirectory);
     if (NotFound(plat::LastError())) return false;
-    return plat::GetFileAttributes(path, attributes) && !(attributes & plat::AttributeDirectory);
+    if (plat::GetFileAttributes(path, attributes)) return !(attributes & plat::AttributeDirectory);
+    if (NotFound(plat::LastError())) return false;
+    Raise<EFOpenError>(FormatText("Cannot open file %s", path));
 }
 
 void RunConversion() {
@@ -50,6 +52,7 @@ void RunConversion() {
     // Declared in this order so that the configuration list is freed first.
     LineList index;
     LineList configuration;
+    RecoverInterruptedSave(configurationPath);
     if (KeptFileExists(configurationPath)) LoadConfiguration(configuration, configurationPath);
     PrepareConfiguration(configuration);
     index.ReadLines(indexPath);

@@ -19,9 +19,9 @@ inline constexpr const char* CaptionInformation = "Information";
 // True when the directory search finds an entry for `path` (wildcards
 // match) that is not a directory.
 bool FileExists(const std::string& path);
-// The same for a file whose lines must not be lost: a search that fails for
-// any other reason than the file or its folder being absent (access denied,
-// a device error) raises EFOpenError instead of calling the file missing.
+// The same for a file whose lines must not be lost: where neither the
+// directory search nor the file's attributes can tell (access denied, a
+// device error), EFOpenError is raised instead of calling the file missing.
 bool KeptFileExists(const std::string& path);
 
 // The conversion run. Unexpected conditions are raised as failures.

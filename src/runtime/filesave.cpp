@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 
 #include "runtime/failure.h"
 #include "winsys/handles.h"
@@ -11,7 +12,8 @@ namespace pm {
 namespace {
 
 constexpr unsigned TemporaryTries = 100;
-constexpr std::uint32_t KeptAttributes = plat::AttributeHidden | plat::AttributeSystem | plat::AttributeArchive;
+constexpr std::uint32_t KeptAttributes = plat::AttributeHidden | plat::AttributeSystem;
+constexpr std::uint32_t SetAttributes = KeptAttributes | plat::AttributeArchive;
 
 struct Save {
     const std::string& path;
@@ -20,9 +22,11 @@ struct Save {
     bool existed = false;
     bool attributesKnown = false;
     std::uint32_t attributes = 0;  // the old file's
-};
 
-enum class Outcome { Placed, NotThisRoad };
+    // What the file's hidden, system and archive bits are to be after the
+    // save; only for a file that was there and whose attributes are known.
+    std::uint32_t Wanted() const { return (attributes & KeptAttributes) | plat::AttributeArchive; }
+};
 
 [[noreturn]] void CannotCreate(const Save& save) {
     Raise<EFCreateError>(FormatText("Cannot create file %s", save.path));
@@ -34,7 +38,16 @@ bool WriteAll(plat::FileHandle file, const char* bytes, std::uint32_t count) {
     return count == 0 || (plat::WriteFile(file, bytes, count, done) && done == count);
 }
 
+bool ReadAll(plat::FileHandle file, char* bytes, std::uint32_t count) {
+    std::uint32_t done = 0;
+    return count == 0 || (plat::ReadFile(file, bytes, count, done) && done == count);
+}
+
 bool Exists(std::uint32_t error) { return error == plat::ErrorFileExists || error == plat::ErrorAlreadyExists; }
+
+bool NotFound(std::uint32_t error) {
+    return error == plat::ErrorFileNotFound || error == plat::ErrorPathNotFound;
+}
 
 bool SameName(const std::string& a, const std::string& b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
@@ -43,15 +56,24 @@ bool SameName(const std::string& a, const std::string& b) {
     });
 }
 
+// `path` with the last three characters of its file name replaced.
+std::string SpareName(const std::string& path, char a, char b) {
+    const std::size_t name = path.find_last_of("\\/:") + 1;  // npos + 1 is 0
+    if (path.size() - name < 3) return {};
+    std::string spare = path.substr(0, path.size() - 3);
+    spare += '~';
+    spare += a;
+    spare += b;
+    return spare;
+}
+
 // A new temporary file of one of our names, open for writing with no
 // sharing. A name already taken is a leftover of a save that was cut short
 // (removed, and the name used) or belongs to a save running now (passed
 // over: its file is open and cannot be removed). Invalid when the folder
 // takes no new file.
 UniqueFile MakeTemporary(const std::string& path, std::string& name) {
-    const auto create = [&] {
-        return plat::CreateFile(name, plat::GenericWrite, 0, plat::CreateNew);
-    };
+    const auto create = [&] { return plat::CreateFile(name, plat::GenericWrite, 0, plat::CreateNew); };
     for (unsigned n = 0;; ++n) {
         name = TemporaryName(path, n);
         if (name.empty()) return {};
@@ -68,123 +90,138 @@ UniqueFile MakeTemporary(const std::string& path, std::string& name) {
     }
 }
 
-// The text goes to a temporary file beside the file, which then takes the
-// file's place in one step: until then the old file is whole.
-Outcome ReplaceRoad(Save& save) {
-    std::string temporary;
-    UniqueFile file = MakeTemporary(save.path, temporary);
-    if (!file.Valid()) return Outcome::NotThisRoad;
-
-    // Until it has taken the file's place, the temporary file is removed on
-    // every way out.
-    struct RemoveOnFailure {
-        const std::string& name;
-        UniqueFile& file;
-        bool keep = false;
-        ~RemoveOnFailure() {
-            if (keep) return;
-            file.Reset();
-            plat::DeleteFile(name);
-        }
-    } guard{temporary, file};
-
-    if (!WriteAll(file.Get(), save.text, save.length) || !plat::FlushFileBuffers(file.Get())) CannotWrite();
+// The whole text in a temporary file beside the file, flushed and closed,
+// with the old file's hidden and system bits, so that no moment finds the
+// file without them. Empty when no such file could be made or written (a
+// full disk): the rewrite in place may still fit.
+std::string WriteTemporary(const Save& save) {
+    std::string name;
+    UniqueFile file = MakeTemporary(save.path, name);
+    if (!file.Valid()) return {};
+    const bool written = WriteAll(file.Get(), save.text, save.length) && plat::FlushFileBuffers(file.Get());
     file.Reset();
-
-    // Before Windows 2000 there is no ReplaceFileA: the temporary file is
-    // moved over the file, and its attributes are set again below. Where
-    // moving over a file is not implemented either (95, 98, Me), the file is
-    // rewritten in place.
-    bool placed = save.existed && plat::ReplaceFile(save.path, temporary);
-    if (!placed && (!save.existed || plat::LastError() == plat::ErrorFileNotFound ||
-                    plat::LastError() == plat::ErrorCallNotImplemented))
-        placed = plat::MoveFileReplace(temporary, save.path);
-    if (!placed) return Outcome::NotThisRoad;
-    guard.keep = true;
-    return Outcome::Placed;
+    if (!written) {
+        plat::DeleteFile(name);  // a leftover is reused by a later save
+        return {};
+    }
+    if (save.existed && save.attributesKnown && (save.attributes & KeptAttributes))
+        plat::SetFileAttributes(name, save.Wanted());
+    return name;
 }
 
-// The file itself is rewritten. The bytes beyond its old end are written
-// first, so that a full disk is met while every old byte is still there;
-// then the old bytes are overwritten, and the file is cut to the new length.
-Outcome InPlaceRoad(Save& save) {
-    UniqueFile file(plat::CreateFile(save.path, plat::GenericRead | plat::GenericWrite, 0, plat::OpenAlways));
-    if (!file.Valid()) CannotCreate(save);
-    const bool created = plat::LastError() != plat::ErrorAlreadyExists;
+// Puts the complete temporary file in the file's place. Every refusal
+// leaves the old file under its name and goes on to the next way; when all
+// refuse, the temporary file is removed and nothing is placed.
+bool PlaceTemporary(const Save& save, const std::string& temporary, SaveWay& way) {
+    if (!save.existed) {
+        way = SaveWay::NewFile;
+        if (plat::MoveFile(temporary, save.path)) return true;
+        plat::DeleteFile(temporary);
+        return false;
+    }
 
-    // On a failure before the old bytes are touched, the file is put back
-    // as it was: a file made here is removed, a longer one cut back.
-    struct Undo {
-        const Save& save;
-        UniqueFile& file;
-        bool created;
-        std::uint64_t oldLength = 0;
-        bool armed = true;
-        ~Undo() {
-            if (!armed) return;
-            if (created) {
-                file.Reset();
-                plat::DeleteFile(save.path);
-            } else if (file.Valid() && plat::SeekFile(file.Get(), oldLength)) {
-                plat::SetEndOfFile(file.Get());
-            }
+    way = SaveWay::ReplaceFile;
+    if (plat::ReplaceFile(save.path, temporary)) return true;
+    if (plat::LastError() == plat::ErrorUnableToMoveReplacement) {
+        // The old file is gone and the new text is still under the
+        // temporary name: it takes the file's name, or failing that the
+        // backup name, from which the next run restores it.
+        if (plat::MoveFile(temporary, save.path)) return true;
+        plat::MoveFile(temporary, BackupName(save.path));
+        CannotWrite();
+    }
+
+    way = SaveWay::MoveFileEx;
+    if (plat::MoveFileReplace(temporary, save.path)) return true;
+
+    way = SaveWay::Backup;
+    const std::string backup = BackupName(save.path);
+    if (plat::MoveFile(save.path, backup)) {
+        if (plat::MoveFile(temporary, save.path)) {
+            plat::DeleteFile(backup);  // a later run removes it if this fails
+            return true;
         }
-    } undo{save, file, created};
-
-    std::uint64_t oldLength = 0;
-    if (!plat::FileSize(file.Get(), oldLength)) CannotWrite();
-    undo.oldLength = oldLength;
-    const auto kept = static_cast<std::uint32_t>(std::min<std::uint64_t>(oldLength, save.length));
-    if (save.length > oldLength &&
-        (!plat::SeekFile(file.Get(), oldLength) || !WriteAll(file.Get(), save.text + kept, save.length - kept)))
-        CannotWrite();
-    undo.armed = created;  // from here on a file found here has lost old bytes
-    if (!plat::SeekFile(file.Get(), 0) || !WriteAll(file.Get(), save.text, kept) ||
-        !plat::FlushFileBuffers(file.Get()))
-        CannotWrite();
-    if (save.length < oldLength && (!plat::SeekFile(file.Get(), save.length) || !plat::SetEndOfFile(file.Get())))
-        CannotWrite();
-    undo.armed = false;
-    return Outcome::Placed;
+        // The old file goes back; where even that is refused, the next run
+        // renames it back.
+        const bool back = plat::MoveFile(backup, save.path);
+        plat::DeleteFile(temporary);
+        if (!back) CannotWrite();
+    }
+    plat::DeleteFile(temporary);
+    return false;
 }
 
-// The file keeps the attributes it had (hidden, system, archive): a
-// replacing file brings its own. Content is what the save is for, so a
-// refusal here does not undo it.
-void KeepAttributes(const Save& save) {
+// The file itself is rewritten. A new file is removed again if it cannot
+// be written whole. An old file is read first; the bytes beyond its old
+// end are written before any old byte is overwritten, so that a full disk
+// is met while every old byte is still there; a failure after that puts the
+// old bytes back.
+void RewriteInPlace(const Save& save) {
+    if (!save.existed) {
+        UniqueFile file(plat::CreateFile(save.path, plat::GenericRead | plat::GenericWrite, 0, plat::CreateNew));
+        if (!file.Valid()) CannotCreate(save);
+        if (!WriteAll(file.Get(), save.text, save.length) || !plat::FlushFileBuffers(file.Get())) {
+            file.Reset();
+            plat::DeleteFile(save.path);
+            CannotWrite();
+        }
+        return;
+    }
+
+    UniqueFile file(plat::CreateFile(save.path, plat::GenericRead | plat::GenericWrite, 0, plat::OpenExisting));
+    if (!file.Valid()) CannotCreate(save);
+    const plat::FileHandle h = file.Get();
+    std::uint64_t size = 0;
+    if (!plat::FileSize(h, size) || size > 0x7FFFFFFF) CannotWrite();
+    const auto oldLength = static_cast<std::uint32_t>(size);
+    const auto old = std::make_unique<char[]>(oldLength + 1);
+    if (!ReadAll(h, old.get(), oldLength)) CannotWrite();
+
+    const std::uint32_t kept = std::min(oldLength, save.length);
+    if (save.length > oldLength &&
+        (!plat::SeekFile(h, oldLength) || !WriteAll(h, save.text + kept, save.length - kept))) {
+        if (plat::SeekFile(h, oldLength)) plat::SetEndOfFile(h);
+        CannotWrite();
+    }
+    const bool rewritten = plat::SeekFile(h, 0) && WriteAll(h, save.text, kept) &&
+                           (save.length >= oldLength || (plat::SeekFile(h, save.length) && plat::SetEndOfFile(h))) &&
+                           plat::FlushFileBuffers(h);
+    if (!rewritten) {
+        if (plat::SeekFile(h, 0) && WriteAll(h, old.get(), oldLength) && plat::SetEndOfFile(h))
+            plat::FlushFileBuffers(h);
+        CannotWrite();
+    }
+}
+
+// The file keeps its hidden and system bits and is marked for backup: a
+// replacing file may bring its own (Wine's ReplaceFileA does). Content is
+// what the save is for, so a refusal here does not undo it.
+void FinishAttributes(const Save& save) {
     if (!save.existed || !save.attributesKnown) return;
     std::uint32_t now = 0;
-    if (!plat::GetFileAttributes(save.path, now)) return;
-    const std::uint32_t wanted = save.attributes & KeptAttributes;
-    if ((now & KeptAttributes) == wanted) return;
-    const std::uint32_t attributes = (now & ~(KeptAttributes | plat::AttributeNormal)) | wanted;
-    plat::SetFileAttributes(save.path, attributes ? attributes : plat::AttributeNormal);
+    if (!plat::GetFileAttributes(save.path, now) || (now & SetAttributes) == save.Wanted()) return;
+    plat::SetFileAttributes(save.path, (now & ~(SetAttributes | plat::AttributeNormal)) | save.Wanted());
 }
-
-struct Road {
-    SaveRoad road;
-    Outcome (*take)(Save&);
-};
-// In order: the first road that places the text ends the save. The last
-// one places it or raises.
-constexpr Road Roads[] = {
-    {SaveRoad::Replace, ReplaceRoad},
-    {SaveRoad::InPlace, InPlaceRoad},
-};
 
 }  // namespace
 
 std::string TemporaryName(const std::string& path, unsigned n) {
-    const std::size_t name = path.find_last_of("\\/:") + 1;  // npos + 1 is 0
-    if (path.size() - name < 3 || n >= TemporaryTries) return {};
-    std::string temporary = path.substr(0, path.size() - 3);
-    temporary += '~';
-    temporary += static_cast<char>('0' + n / 10);
-    temporary += static_cast<char>('0' + n % 10);
-    return temporary;
+    if (n >= TemporaryTries) return {};
+    return SpareName(path, static_cast<char>('0' + n / 10), static_cast<char>('0' + n % 10));
 }
 
-SaveRoad SaveTextFile(const std::string& path, const char* text, std::size_t length) {
+std::string BackupName(const std::string& path) { return SpareName(path, 'B', 'K'); }
+
+void RecoverInterruptedSave(const std::string& path) {
+    const std::string backup = BackupName(path);
+    std::uint32_t attributes = 0;
+    if (backup.empty() || SameName(backup, path) || !plat::GetFileAttributes(backup, attributes)) return;
+    if (attributes & plat::AttributeDirectory) return;
+    if (plat::GetFileAttributes(path, attributes)) plat::DeleteFile(backup);
+    else if (NotFound(plat::LastError())) plat::MoveFile(backup, path);
+}
+
+SaveWay SaveTextFile(const std::string& path, const char* text, std::size_t length) {
     if (length > 0x7FFFFFFF) CannotWrite();
     Save save{path, text, static_cast<std::uint32_t>(length)};
 
@@ -197,13 +234,14 @@ SaveRoad SaveTextFile(const std::string& path, const char* text, std::size_t len
     }
     if (save.existed) save.attributesKnown = plat::GetFileAttributes(path, save.attributes);
 
-    for (const Road& road : Roads) {
-        if (road.take(save) == Outcome::Placed) {
-            KeepAttributes(save);
-            return road.road;
-        }
+    SaveWay way = SaveWay::InPlace;
+    const std::string temporary = WriteTemporary(save);
+    if (temporary.empty() || !PlaceTemporary(save, temporary, way)) {
+        way = SaveWay::InPlace;
+        RewriteInPlace(save);
     }
-    CannotCreate(save);
+    FinishAttributes(save);
+    return way;
 }
 
 }  // namespace pm

@@ -1,10 +1,24 @@
-// Saving a text file in place of the old one without losing it: the new
-// text is written beside the file and then takes its place; where that
-// cannot be done, the file is rewritten in place, made long enough for the
-// new text before any old byte is overwritten. The save fails only where
-// the file itself may not be written (EFCreateError: missing folder,
-// read-only, in use, access denied) or the text does not fit (EWriteError);
-// the old file then keeps its bytes. The file keeps its attributes.
+// Saving a text file in place of the old one without ever losing it.
+//
+// The promise, on every Windows the program runs on:
+// - when SaveTextFile returns, the file holds exactly the new bytes;
+// - when it raises, the file holds exactly the old bytes (or there is no
+//   file, where there was none);
+// - after a cut at any moment (the process ended, the power lost), the file
+//   holds the old or the new bytes, or RecoverInterruptedSave, which the
+//   next run calls before it looks for the file, puts one of them back.
+// No line is lost, and no line appears that was in neither text.
+//
+// The one exception is the rewrite in place, taken only where no new file
+// can be made beside the file (the folder takes no new file, every spare
+// name is taken, the disk has room for the growth only): a cut while it
+// overwrites the old bytes leaves part old text, part new. A failure there
+// still puts the old bytes back before it is raised.
+//
+// The save fails only where the file itself may not be written
+// (EFCreateError: missing folder, read-only, in use, access denied) or the
+// text does not fit (EWriteError). Hidden and system attributes stay as
+// they were; the archive attribute is set, as for any changed file.
 #pragma once
 
 #include <cstddef>
@@ -12,23 +26,33 @@
 
 namespace pm {
 
-// The ways a save can take, tried in this order until one has placed the
-// text (for tests and measurements).
-enum class SaveRoad {
-    Replace,  // a temporary file beside the file replaces it (ReplaceFileA;
-              // MoveFileExA where that is missing)
-    InPlace,  // the file itself is rewritten (also where MoveFileExA is not
-              // implemented: 95, 98, Me)
+// The ways a save can take. All but the last first write the whole text to
+// a temporary file beside the file, flush it, and then put it in the file's
+// place; they are tried in this order.
+enum class SaveWay {
+    NewFile,      // there was no file: the temporary file is renamed
+    ReplaceFile,  // ReplaceFileA (Windows 2000 and later)
+    MoveFileEx,   // MoveFileExA, replacing, write-through (NT 4.0)
+    Backup,       // the old file renamed to the backup name, the temporary
+                  // file to the file's name, the backup removed (95, 98, Me)
+    InPlace,      // the file itself rewritten
 };
 
-// Saves `length` bytes of `text` as the file at `path`; gives the road that
+// Saves `length` bytes of `text` as the file at `path`; gives the way that
 // placed them.
-SaveRoad SaveTextFile(const std::string& path, const char* text, std::size_t length);
+SaveWay SaveTextFile(const std::string& path, const char* text, std::size_t length);
+
+// Finishes a save of `path` that was cut short on the Backup way: a backup
+// without the file is renamed back, a backup beside the file (which is then
+// whole) is removed. Never raises; refusals leave things for a later run.
+void RecoverInterruptedSave(const std::string& path);
 
 // The temporary file's name for try `n` (from 0): the path with the last
 // three characters of its file name replaced by "~" and two digits, so it is
 // never longer than the path itself. Empty when the name is too short or
 // `n` is past the last try.
 std::string TemporaryName(const std::string& path, unsigned n);
+// The backup name: the same with "~BK". Empty when the name is too short.
+std::string BackupName(const std::string& path);
 
 }  // namespace pm

@@ -76,6 +76,27 @@ const std::string& FailedCall();
 // Makes every call of this name fail (as FailCall does), until Reset.
 void FailEveryCall(const std::string& name);
 
+// Systems without ReplaceFileA (before Windows 2000) and with a MoveFileExA
+// that is not implemented (95, 98, Me) answer ErrorCallNotImplemented: the
+// host answers so for "ReplaceFileA" or "MoveFileExA" until Reset.
+void HideSystemFunction(const std::string& name);
+// ReplaceFile refuses with `error` (0: as usual); with
+// ErrorUnableToMoveReplacement it removes the replaced file first, as
+// Windows may.
+void SetReplaceFileAnswer(std::uint32_t error);
+
+// ---- Cuts ----
+// A cut point comes before every call that can change what is on disk
+// (CreateFile that may create or empty a file, WriteFile, FlushFileBuffers,
+// SetEndOfFile, MoveFile, MoveFileReplace, ReplaceFile, DeleteFile,
+// SetFileAttributes) and in the middle of every write. At the cut point
+// numbered `n` (from 1) the process ends at once with CutExitCode, as if
+// killed. 0 turns it off.
+inline constexpr int CutExitCode = 86;
+void CutAt(std::uint64_t n);
+// Cut points passed since CutAt.
+std::uint64_t CutPoints();
+
 // Allocations: a test program that replaces operator new with
 // tests/host/failing_new.cpp asks this before each one; the allocation
 // numbered `n` (from 1) after FailAllocation(n) then fails, once.

@@ -28,6 +28,8 @@ inline constexpr std::uint32_t ErrorNotEnoughMemory = 8;
 inline constexpr std::uint32_t ErrorCallNotImplemented = 120;
 inline constexpr std::uint32_t ErrorAlreadyExists = 183;
 inline constexpr std::uint32_t ErrorFilenameExcedRange = 206;
+inline constexpr std::uint32_t ErrorUnableToRemoveReplaced = 1175;
+inline constexpr std::uint32_t ErrorUnableToMoveReplacement = 1176;
 
 std::uint32_t LastError();
 
@@ -66,14 +68,16 @@ bool SetEndOfFile(FileHandle file);
 void CloseFile(FileHandle file);
 bool DeleteFile(const std::string& path);
 // ReplaceFileA(replaced, replacement, no backup): the replacement takes the
-// replaced file's name, attributes and security, in one step.
+// replaced file's name, attributes and security, in one step. Answers
+// ErrorCallNotImplemented before Windows 2000, which lacks it. With
+// ErrorUnableToMoveReplacement the replaced file is gone and the
+// replacement is still under its own name.
 bool ReplaceFile(const std::string& replaced, const std::string& replacement);
-// MoveFileExA with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH.
+// MoveFileExA with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+// answers ErrorCallNotImplemented on 95, 98 and Me.
 bool MoveFileReplace(const std::string& from, const std::string& to);
-// Systems without ReplaceFileA (before Windows 2000) and with a MoveFileExA
-// that is not implemented (95, 98, Me) answer ErrorCallNotImplemented.
-// Tests make either answer so: "ReplaceFileA" or "MoveFileExA".
-void HideSystemFunction(const char* name);
+// MoveFileA: renames a file; refused when `to` exists. Every Windows has it.
+bool MoveFile(const std::string& from, const std::string& to);
 
 // GetFileAttributesA and SetFileAttributesA.
 bool GetFileAttributes(const std::string& path, std::uint32_t& attributes);

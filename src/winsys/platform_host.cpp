@@ -63,7 +63,10 @@ struct State {
     std::uint64_t failAt = 0;
     std::set<std::string> failingCalls;  // fail every time
     std::set<std::string> hidden;        // system functions this system lacks
+    std::uint32_t replaceAnswer = 0;     // ReplaceFile fails with this error
     std::string failedCall;
+    std::uint64_t cutPoints = 0;
+    std::uint64_t cutAt = 0;
 };
 
 State& S() {
@@ -100,6 +103,15 @@ bool Injected(const char* name) {
     if (s.failAt == 0 || s.calls != s.failAt) return false;
     s.failedCall = name;
     return true;
+}
+
+// Counts a point at which a cut may end the process: before each call that
+// can change what is on disk, and in the middle of each write. The process
+// ends there as it would when killed: no clean-up, no message.
+void CutPoint() {
+    State& s = S();
+    ++s.cutPoints;
+    if (s.cutAt != 0 && s.cutPoints == s.cutAt) std::_Exit(host::CutExitCode);
 }
 
 bool Fail(std::uint32_t error) {
@@ -169,6 +181,7 @@ std::uint32_t LastError() { return S().lastError; }
 FileHandle CreateFile(const std::string& path, std::uint32_t access, std::uint32_t share,
                       std::uint32_t disposition) {
     const InPlatform inPlatform;
+    if (disposition != OpenExisting) CutPoint();
     if (Injected("CreateFile")) {
         Fail(ErrorAccessDenied);
         return InvalidFile;
@@ -260,21 +273,31 @@ bool ReadFile(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t&
 
 bool WriteFile(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t& done) {
     const InPlatform inPlatform;
+    CutPoint();
     done = 0;
     // A fault here is a full disk: part of the text is written.
     const bool full = Injected("WriteFile");
     const std::uint32_t want = full ? count / 2 : count;
-    while (done < want) {
-        const ssize_t n = ::write(S().files.at(file).fd, static_cast<const char*>(buffer) + done, want - done);
-        if (n < 0) return Fail(ErrnoToError(errno));
-        done += static_cast<std::uint32_t>(n);
-    }
+    const auto put = [&](std::uint32_t upTo) {
+        while (done < upTo) {
+            const ssize_t n = ::write(S().files.at(file).fd, static_cast<const char*>(buffer) + done, upTo - done);
+            if (n < 0) return false;
+            done += static_cast<std::uint32_t>(n);
+        }
+        return true;
+    };
+    if (!put(want / 2)) return Fail(ErrnoToError(errno));
+    CutPoint();
+    if (!put(want)) return Fail(ErrnoToError(errno));
+    // Windows marks a file that is written for backup.
+    S().dosAttributes[S().files.at(file).path] |= AttributeArchive;
     if (full) S().lastError = ErrorDiskFull;
     return true;
 }
 
 bool FlushFileBuffers(FileHandle file) {
     const InPlatform inPlatform;
+    CutPoint();
     if (Injected("FlushFileBuffers")) return Fail(ErrorDiskFull);
     return ::fsync(S().files.at(file).fd) == 0 || Fail(ErrnoToError(errno));
 }
@@ -287,6 +310,7 @@ bool SeekFile(FileHandle file, std::uint64_t offset) {
 
 bool SetEndOfFile(FileHandle file) {
     const InPlatform inPlatform;
+    CutPoint();
     if (Injected("SetEndOfFile")) return Fail(ErrorDiskFull);
     const int fd = S().files.at(file).fd;
     const off_t at = ::lseek(fd, 0, SEEK_CUR);
@@ -303,6 +327,7 @@ void CloseFile(FileHandle file) {
 
 bool DeleteFile(const std::string& path) {
     const InPlatform inPlatform;
+    CutPoint();
     if (Injected("DeleteFile")) return Fail(ErrorAccessDenied);
     if (TooLong(path)) return Fail(ErrorFilenameExcedRange);
     const std::string native = Native(path);
@@ -313,37 +338,62 @@ bool DeleteFile(const std::string& path) {
     return true;
 }
 
-bool ReplaceFile(const std::string& replaced, const std::string& replacement) {
-    const InPlatform inPlatform;
-    if (Injected("ReplaceFile")) return Fail(ErrorAccessDenied);
-    if (S().hidden.count("ReplaceFileA")) return Fail(ErrorCallNotImplemented);
-    if (TooLong(replaced) || TooLong(replacement)) return Fail(ErrorFilenameExcedRange);
-    const std::string target = Native(replaced), source = Native(replacement);
+namespace {
+
+// A rename as the system's calls make it: refused for a file in use, a
+// read-only target, a folder that takes no change; over an existing target
+// only when `replace`.
+bool Rename(const std::string& from, const std::string& to, bool replace) {
+    if (TooLong(from) || TooLong(to)) return Fail(ErrorFilenameExcedRange);
+    const std::string source = Native(from), target = Native(to);
     struct stat st {};
-    if (::stat(target.c_str(), &st) != 0) return Fail(ErrorFileNotFound);
+    if (::stat(source.c_str(), &st) != 0) return Fail(ErrorFileNotFound);
+    const bool targetExists = ::stat(target.c_str(), &st) == 0;
+    if (targetExists && !replace) return Fail(ErrorAlreadyExists);
     if (InUse(target) || InUse(source)) return Fail(ErrorSharingViolation);
-    if (ReadOnly(target) || FolderLocked(target)) return Fail(ErrorAccessDenied);
-    ::chmod(source.c_str(), st.st_mode & 07777);
+    if ((targetExists && ReadOnly(target)) || FolderLocked(target) || FolderLocked(source))
+        return Fail(ErrorAccessDenied);
     if (::rename(source.c_str(), target.c_str()) != 0) return Fail(ErrnoToError(errno));
-    // As under Wine: the replacement brings its own attributes.
+    // As under Wine: the file moved brings its own attributes.
     MoveDosAttributes(source, target);
     return true;
+}
+
+}  // namespace
+
+bool ReplaceFile(const std::string& replaced, const std::string& replacement) {
+    const InPlatform inPlatform;
+    CutPoint();
+    if (Injected("ReplaceFile")) return Fail(ErrorAccessDenied);
+    if (S().hidden.count("ReplaceFileA")) return Fail(ErrorCallNotImplemented);
+    struct stat st {};
+    if (::stat(Native(replaced).c_str(), &st) != 0) return Fail(ErrorFileNotFound);
+    if (const std::uint32_t answer = S().replaceAnswer) {
+        // Refused after the replaced file was removed: the replacement
+        // stays under its own name.
+        if (answer == ErrorUnableToMoveReplacement) {
+            ::unlink(Native(replaced).c_str());
+            S().dosAttributes.erase(Native(replaced));
+        }
+        return Fail(answer);
+    }
+    return Rename(replacement, replaced, true);
 }
 
 bool MoveFileReplace(const std::string& from, const std::string& to) {
     const InPlatform inPlatform;
+    CutPoint();
     if (Injected("MoveFileEx")) return Fail(ErrorAccessDenied);
     if (S().hidden.count("MoveFileExA")) return Fail(ErrorCallNotImplemented);
-    if (TooLong(from) || TooLong(to)) return Fail(ErrorFilenameExcedRange);
-    const std::string source = Native(from), target = Native(to);
-    if (InUse(target) || InUse(source)) return Fail(ErrorSharingViolation);
-    if (ReadOnly(target) || FolderLocked(target)) return Fail(ErrorAccessDenied);
-    if (::rename(source.c_str(), target.c_str()) != 0) return Fail(ErrnoToError(errno));
-    MoveDosAttributes(source, target);
-    return true;
+    return Rename(from, to, true);
 }
 
-void HideSystemFunction(const char* name) { S().hidden.insert(name); }
+bool MoveFile(const std::string& from, const std::string& to) {
+    const InPlatform inPlatform;
+    CutPoint();
+    if (Injected("MoveFile")) return Fail(ErrorAccessDenied);
+    return Rename(from, to, false);
+}
 
 bool GetFileAttributes(const std::string& path, std::uint32_t& attributes) {
     const InPlatform inPlatform;
@@ -362,6 +412,7 @@ bool GetFileAttributes(const std::string& path, std::uint32_t& attributes) {
 
 bool SetFileAttributes(const std::string& path, std::uint32_t attributes) {
     const InPlatform inPlatform;
+    CutPoint();
     if (Injected("SetFileAttributes")) return Fail(ErrorAccessDenied);
     if (TooLong(path)) return Fail(ErrorFilenameExcedRange);
     const std::string native = Native(path);
@@ -606,6 +657,13 @@ void FailCall(std::uint64_t n) {
 }
 const std::string& FailedCall() { return S().failedCall; }
 void FailEveryCall(const std::string& name) { S().failingCalls.insert(name); }
+void HideSystemFunction(const std::string& name) { S().hidden.insert(name); }
+void SetReplaceFileAnswer(std::uint32_t error) { S().replaceAnswer = error; }
+void CutAt(std::uint64_t n) {
+    S().cutAt = n;
+    S().cutPoints = 0;
+}
+std::uint64_t CutPoints() { return S().cutPoints; }
 
 namespace {
 // Kept outside the state: allocating the state itself must not count.

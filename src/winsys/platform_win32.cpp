@@ -7,6 +7,7 @@
 // system's A/W name macros so that they do not rename ours.
 #undef CreateFile
 #undef DeleteFile
+#undef MoveFile
 #undef ReplaceFile
 #undef GetFileAttributes
 #undef SetFileAttributes
@@ -105,23 +106,10 @@ Function Lookup(const char* name) {
     return kernel ? reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(kernel, name))) : nullptr;
 }
 
-namespace {
-
-bool hideReplaceFile = false;
-bool hideMoveFileEx = false;
-
-}  // namespace
-
-void HideSystemFunction(const char* name) {
-    const std::string which = name;
-    if (which == "ReplaceFileA") hideReplaceFile = true;
-    if (which == "MoveFileExA") hideMoveFileEx = true;
-}
-
 bool ReplaceFile(const std::string& replaced, const std::string& replacement) {
     using Replace = BOOL(WINAPI*)(LPCSTR, LPCSTR, LPCSTR, DWORD, LPVOID, LPVOID);
     static const Replace replace = Lookup<Replace>("ReplaceFileA");
-    if (!replace || hideReplaceFile) {
+    if (!replace) {
         ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
         return false;
     }
@@ -129,11 +117,11 @@ bool ReplaceFile(const std::string& replaced, const std::string& replacement) {
 }
 
 bool MoveFileReplace(const std::string& from, const std::string& to) {
-    if (hideMoveFileEx) {
-        ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-        return false;
-    }
     return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+bool MoveFile(const std::string& from, const std::string& to) {
+    return ::MoveFileA(from.c_str(), to.c_str()) != FALSE;
 }
 
 bool FindFirst(const std::string& pattern, std::uint32_t& attributes) {

@@ -769,10 +769,11 @@ void Cases() {
         Check(!Exists(home.Cfg()), "configuration made");
     });
     // A folder that may be written but not listed. With the configuration
-    // there, it is read and rewritten. Without it, Windows makes it; Wine
-    // cannot make a file in a folder it may not list (every name there is
-    // refused, as a plain rewrite would be): "Cannot create file", and not
-    // "Cannot open file" about a file that is not there.
+    // there, it is read and rewritten. Without it, Windows answers "not
+    // found" for the name and makes the file. Wine cannot tell whether a
+    // name is there in a folder it may not list (nor make a file there, as
+    // a plain rewrite would fail too): the configuration is then not taken
+    // as missing, and the run ends with "Cannot open file", nothing written.
     Case("folder that cannot be listed", [] {
         const Home home = FreshHome();
         WriteBytes(home.Inf(), "a.bmp,x,1:2/3\r\n");
@@ -790,7 +791,7 @@ void Cases() {
                 ExpectOneBox(run, "Information", TextConverted, Information, 0);
                 CheckEqual(ReadBytes(home.Cfg()), "1:2/3=" + home.Picture("a.bmp") + "\r\nkept=1\r\n", "configuration");
             } else {
-                ExpectOneBox(run, "Application Error", FailureText("EFCreateError", "Cannot create file " + home.Cfg()),
+                ExpectOneBox(run, "Application Error", FailureText("EFOpenError", "Cannot open file " + home.Cfg()),
                              Report, 1);
                 Check(!Exists(home.Cfg()), "configuration made");
             }
@@ -882,6 +883,62 @@ void Cases() {
             }
         });
     }
+    // The test build ended at once (as if killed, or the power lost) at each
+    // moment of a save in turn: before every call that can change the disk
+    // and in the middle of every write. Afterwards the configuration holds
+    // the old or the new bytes, or only the old file under the backup name;
+    // the next run of Pictomap.exe then writes exactly what an uncut run
+    // writes, keeps the file hidden, and leaves nothing beside it.
+    for (const char* hide : {"", "ReplaceFileA,MoveFileExA"}) {
+        Case(std::string("cut at every moment of a save") + (*hide ? " without " + std::string(hide) : ""), [&] {
+            const std::string old = "z=1\r\nq=2\r\n";
+            const auto prepare = [&] {
+                const Home home = FreshHome();
+                WriteBytes(home.Inf(), "a.bmp,x,1:2/3 1:2/4\r\nb.gif,x,2:2/2\r\n");
+                WriteBytes(home.Cfg(), old);
+                ::SetFileAttributesA(home.Cfg().c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+                return home;
+            };
+            const auto hidden = [](const Home& home) {
+                const DWORD attributes = ::GetFileAttributesA(home.Cfg().c_str());
+                return attributes != INVALID_FILE_ATTRIBUTES &&
+                       (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) ==
+                           (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+            };
+            Home home = prepare();
+            ExpectOneBox(Start(program, scratch), "Information", TextConverted, Information, 0);
+            const std::string fresh = ReadBytes(home.Cfg());
+            int cuts = 0;
+            for (int cut = 1; cut < 60; ++cut) {
+                home = prepare();
+                ::SetEnvironmentVariableA("PICTOMAP_HIDE", hide);
+                const Run run = StartFaulty("PICTOMAP_CUT", std::to_string(cut).c_str());
+                ::SetEnvironmentVariableA("PICTOMAP_HIDE", nullptr);
+                const std::string at = " after cut " + std::to_string(cut);
+                if (run.exitCode == 0) {
+                    ExpectOneBox(run, "Information", TextConverted, Information, 0);
+                    CheckEqual(ReadBytes(home.Cfg()), fresh, "configuration uncut");
+                    break;
+                }
+                ++cuts;
+                Check(run.exitCode == 86 && run.boxes.empty(), "exit code " + std::to_string(run.exitCode) + at);
+                const std::string backup = Join(home.root, "CFG\\PictoCfg.~BK");
+                if (Exists(home.Cfg())) {
+                    const std::string now = ReadBytes(home.Cfg());
+                    Check(now == old || now == fresh, "configuration" + at + ": " + Show(now));
+                    Check(hidden(home), "attributes lost" + at);
+                } else {
+                    CheckEqual(ReadBytes(backup), old, "backup" + at);
+                }
+                ExpectOneBox(Start(program, scratch), "Information", TextConverted, Information, 0);
+                CheckEqual(ReadBytes(home.Cfg()), fresh, "configuration after the next run" + at);
+                Check(hidden(home), "attributes lost after the next run" + at);
+                Check(CountEntries(Join(home.root, "CFG")) == 1, "files left beside the configuration" + at);
+            }
+            Check(cuts >= 5, "only " + std::to_string(cuts) + " cuts");
+            ::SetFileAttributesA(home.Cfg().c_str(), FILE_ATTRIBUTE_NORMAL);
+        });
+    }
     Case("the runtime's own failure keeps its address", [] {
         const Home home = FreshHome();
         const Run run = StartFaulty("PICTOMAP_FAIL_RUN", "length");
@@ -948,8 +1005,19 @@ void Cases() {
         ExpectOneBox(Start(faultProgram, scratch), "Error", TextIndexMissing, Error, 0);
     });
     if (!fullDisk.empty()) {
-        for (const bool inPlace : {false, true}) Case(inPlace ? "disk full while rewriting in place" : "disk full while saving", [&] {
-            // A small disk: the old configuration fits, the new one does not.
+        // A small disk: the old configuration fits, the new one only where
+        // the old one's room is used again. Rewriting the file in place
+        // needs room for its growth alone.
+        const struct {
+            const char* name;
+            bool roomForGrowth;  // else 2 KiB are left
+            bool lockFolder;     // no new file in the folder
+        } disks[] = {
+            {"disk too full for a second copy", true, false},
+            {"disk full", false, false},
+            {"disk full while rewriting in place", false, true},
+        };
+        for (const auto& disk : disks) Case(disk.name, [&] {
             const Home home{Join(fullDisk, "home")};
             RemoveTree(home.root);
             ::CreateDirectoryA(home.root.c_str(), nullptr);
@@ -964,27 +1032,40 @@ void Cases() {
             for (int i = 0; i < 900; ++i) old.append("2:2/").append(std::to_string(i)).append("=C:\\Mail\\BMP\\old.bmp\r\n");
             WriteBytes(home.Inf(), index);
             WriteBytes(home.Cfg(), old);
-            if (inPlace) {
-                // No new file in the folder: the save rewrites the file
-                // itself, which needs room only for its growth; the disk is
-                // filled up to 2 KiB.
+            if (!disk.roomForGrowth) {
                 ULARGE_INTEGER free{};
                 ::GetDiskFreeSpaceExA((fullDisk + "\\").c_str(), &free, nullptr, nullptr);
                 if (free.QuadPart > 2048) WriteBytes(Join(home.root, "filler"), std::string(static_cast<std::size_t>(free.QuadPart - 2048), 'f'));
-                if (!SetUnixMode(Join(home.root, "CFG"), 0555)) Check(false, "cannot take rights from the folder");
             }
-            // By the time the report is shown, the program has closed and
-            // removed its files: the configuration opens with no sharing.
-            const auto closed = [&] {
-                const HANDLE h = ::CreateFileA(home.Cfg().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                               OPEN_EXISTING, 0, nullptr);
-                Check(h != INVALID_HANDLE_VALUE, "configuration still open while the report is shown");
-                if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
-                Check(CountEntries(Join(home.root, "CFG")) == 1, "temporary file still there while the report is shown");
-            };
-            ExpectOneBox(Start(program, scratch, closed), "Application Error",
-                         FailureText("EWriteError", "Stream write error"), Report, 1);
-            CheckEqual(ReadBytes(home.Cfg()), old, "configuration");
+            if (disk.lockFolder && !SetUnixMode(Join(home.root, "CFG"), 0555)) Check(false, "cannot take rights from the folder");
+            if (disk.roomForGrowth) {
+                ExpectOneBox(Start(program, scratch), "Information", TextConverted, Information, 0);
+                // Every old line and every new one, nothing else.
+                const std::string now = "\n" + ReadBytes(home.Cfg());
+                std::size_t expected = old.size();
+                bool all = true;
+                for (int i = 0; i < 900; ++i)
+                    all = all && now.find("\n2:2/" + std::to_string(i) + "=C:\\Mail\\BMP\\old.bmp\r\n") != std::string::npos;
+                for (int i = 0; i < 400; ++i) {
+                    const std::string line = "1:1/" + std::to_string(i) + "=" + home.Picture("p" + std::to_string(i) + ".bmp") + "\r\n";
+                    expected += line.size();
+                    all = all && now.find("\n" + line) != std::string::npos;
+                }
+                Check(all && now.size() == expected + 1, "configuration not merged");
+            } else {
+                // By the time the report is shown, the program has closed and
+                // removed its files: the configuration opens with no sharing.
+                const auto closed = [&] {
+                    const HANDLE h = ::CreateFileA(home.Cfg().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                                   OPEN_EXISTING, 0, nullptr);
+                    Check(h != INVALID_HANDLE_VALUE, "configuration still open while the report is shown");
+                    if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
+                    Check(CountEntries(Join(home.root, "CFG")) == 1, "temporary file still there while the report is shown");
+                };
+                ExpectOneBox(Start(program, scratch, closed), "Application Error",
+                             FailureText("EWriteError", "Stream write error"), Report, 1);
+                CheckEqual(ReadBytes(home.Cfg()), old, "configuration");
+            }
             Check(CountEntries(Join(home.root, "CFG")) == 1, "temporary file left");
             SetUnixMode(Join(home.root, "CFG"), 0755);
             RemoveTree(home.root);

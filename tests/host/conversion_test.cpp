@@ -211,6 +211,22 @@ TEST_F(Conversion, ConfigurationInAFolderThatCannotBeListed) {
     }
 }
 
+// Where neither the folder's listing nor the file's attributes tell whether
+// the configuration is there, it is not taken as missing (which would
+// rewrite it from the index alone): the run ends with EFOpenError and
+// nothing is written.
+TEST_F(Conversion, ConfigurationWhoseExistenceCannotBeTold) {
+    dir.Write(Inf, "a.bmp,N,1:2/3");
+    dir.Write(Cfg, "kept=1\r\nkept=2\r\n");
+    std::filesystem::permissions(dir.Native("CFG"), std::filesystem::perms(0311));
+    host::FailEveryCall("GetFileAttributes");
+    const Outcome outcome = Run();
+    std::filesystem::permissions(dir.Native("CFG"), std::filesystem::perms(0755));
+    EXPECT_EQ(outcome.failure, "EFOpenError: Cannot open file " + dir.Path(Cfg));
+    EXPECT_EQ(outcome.box, "");
+    EXPECT_EQ(dir.Read(Cfg), "kept=1\r\nkept=2\r\n");
+}
+
 TEST(PictureFilter, TrailByteOfADoubleByteCharacterIsNotABackslash) {
     host::Reset();
     EXPECT_EQ(UpperExtension("C:\\a.b\x95\\"), "");

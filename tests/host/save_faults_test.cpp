@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <map>
+#include <functional>
 
 #include "runtime/failure.h"
 #include "runtime/filesave.h"
@@ -11,110 +11,149 @@
 namespace pm {
 namespace {
 
-// Every platform call of a save, made to fail in turn: either a later road
-// places the new text, or the save fails with the failure of the step, and
-// the old file comes through byte for byte, hidden as it was, with no
-// temporary file left.
-TEST(SaveFaults, AFailedSaveLeavesTheOldFileAsItWas) {
-    test::ScratchDir dir;
+constexpr std::uint32_t HiddenSystem = plat::AttributeHidden | plat::AttributeSystem;
+
+// The systems and folders that send a save down each way.
+struct Way {
+    const char* name;
+    SaveWay way;
+    std::function<void(const test::ScratchDir&)> setup;
+};
+void LockFolder(const test::ScratchDir& dir) {
+    std::filesystem::permissions(dir.Native("CFG"), std::filesystem::perms(0555));
+}
+const Way Ways[] = {
+    {"Windows 2000 and later", SaveWay::ReplaceFile, [](const test::ScratchDir&) {}},
+    {"NT 4.0", SaveWay::MoveFileEx, [](const test::ScratchDir&) { host::HideSystemFunction("ReplaceFileA"); }},
+    {"95, 98, Me", SaveWay::Backup,
+     [](const test::ScratchDir&) {
+         host::HideSystemFunction("ReplaceFileA");
+         host::HideSystemFunction("MoveFileExA");
+     }},
+    {"folder that takes no new file", SaveWay::InPlace, LockFolder},
+};
+
+std::string Outcome(const std::function<void()>& save) {
+    try {
+        save();
+    } catch (const Exception& failure) {
+        return std::string(failure.KindName()) + ": " + failure.Message();
+    }
+    return {};
+}
+
+std::uint32_t AttributesOf(const std::string& path) {
+    std::uint32_t attributes = 0;
+    return plat::GetFileAttributes(path, attributes) ? attributes : 0;
+}
+
+// Every platform call of a save made to fail in turn, on every way, with a
+// new text shorter and longer than the old one: a save that returns leaves
+// exactly the new bytes, one that raises exactly the old bytes (or no file),
+// hidden and system as they were; no handle stays open, and anything left
+// beside the file is gone after the next save.
+TEST(SaveFaults, AFailedSaveLeavesTheOldBytesAndASuccessfulOneTheNew) {
     const std::string old = "old line\r\n\r\nzz\r\n";
-    for (const bool existing : {true, false}) {
-        int failures = 0, absorbed = 0;
-        for (std::uint64_t n = 1;; ++n) {
-            host::Reset();
-            std::filesystem::remove(dir.Native("PictoCfg.cfg"));
-            if (existing) {
-                dir.Write("PictoCfg.cfg", old);
-                plat::SetFileAttributes(dir.Path("PictoCfg.cfg"), plat::AttributeHidden);
-            }
-            LineList list;
-            list.AddLine("new b");
-            list.AddLine("new a");
-            host::FailCall(n);
-            std::string kind, message;
-            try {
-                list.WriteLines(dir.Path("PictoCfg.cfg"));
-            } catch (const Exception& failure) {
-                kind = failure.KindName();
-                message = failure.Message();
-            }
-            const std::string failed = host::FailedCall();
-            host::FailCall(0);
-            SCOPED_TRACE("call " + std::to_string(n) + ": " + failed);
-            EXPECT_EQ(host::OpenFiles(), 0);
-            std::uint32_t attributes = 0;
-            const bool hidden = plat::GetFileAttributes(dir.Path("PictoCfg.cfg"), attributes) &&
-                                (attributes & plat::AttributeHidden) != 0;
-            if (kind.empty()) {
-                EXPECT_EQ(dir.Read("PictoCfg.cfg"), "new b\r\nnew a\r\n");
-                EXPECT_EQ(dir.EntryCount(), 1u) << "temporary file left";
-                if (existing && failed != "GetFileAttributes" && failed != "SetFileAttributes") {
-                    EXPECT_TRUE(hidden);
+    for (const Way& way : Ways) {
+        for (const bool existing : {true, false}) {
+            for (const std::string& text : {std::string("n\r\n"), std::string(40, 'n') + "\r\n"}) {
+                SCOPED_TRACE(std::string(way.name) + (existing ? ", old file" : ", no file") + ", text of " +
+                             std::to_string(text.size()));
+                int failures = 0;
+                for (std::uint64_t n = 1;; ++n) {
+                    host::Reset();
+                    test::ScratchDir dir;
+                    dir.MakeDir("CFG");
+                    const std::string path = dir.Path("CFG\\PictoCfg.cfg");
+                    if (existing) {
+                        dir.Write("CFG\\PictoCfg.cfg", old);
+                        plat::SetFileAttributes(path, HiddenSystem);
+                    }
+                    way.setup(dir);
+                    host::FailCall(n);
+                    SaveWay taken{};
+                    const std::string failure = Outcome([&] { taken = SaveTextFile(path, text.data(), text.size()); });
+                    const std::string failed = host::FailedCall();
+                    host::FailCall(0);
+                    SCOPED_TRACE("call " + std::to_string(n) + " failing: " + failed);
+                    EXPECT_EQ(host::OpenFiles(), 0);
+                    const bool attributesTouched = failed == "GetFileAttributes" || failed == "SetFileAttributes";
+                    if (failure.empty()) {
+                        EXPECT_EQ(dir.Read("CFG\\PictoCfg.cfg"), text);
+                        if (failed.empty()) {
+                            EXPECT_EQ(taken, existing ? way.way : SaveWay::NewFile);
+                        }
+                        if (existing && !attributesTouched) {
+                            EXPECT_EQ(AttributesOf(path) & (HiddenSystem | plat::AttributeArchive), HiddenSystem | plat::AttributeArchive);
+                        }
+                    } else {
+                        ++failures;
+                        EXPECT_TRUE(failure == "EWriteError: Stream write error" ||
+                                    failure == "EFCreateError: Cannot create file " + path)
+                            << failure;
+                        ASSERT_EQ(dir.Exists("CFG\\PictoCfg.cfg"), existing);
+                        if (existing) {
+                            EXPECT_EQ(dir.Read("CFG\\PictoCfg.cfg"), old);
+                            if (!attributesTouched) {
+                                EXPECT_EQ(AttributesOf(path) & HiddenSystem, HiddenSystem);
+                            }
+                        }
+                    }
+                    // What a refused removal left is cleared by the next run.
+                    std::filesystem::permissions(dir.Native("CFG"), std::filesystem::perms(0755));
+                    host::Reset();
+                    RecoverInterruptedSave(path);
+                    SaveTextFile(path, text.data(), text.size());
+                    EXPECT_EQ(dir.EntryCount(), 2u) << "left beside the file";
+                    if (failed.empty()) break;
                 }
-                if (failed.empty()) break;
-                ++absorbed;
-                continue;
+                EXPECT_GE(failures, 1);  // the file itself refused at least
             }
-            ++failures;
-            EXPECT_TRUE(kind == "EFCreateError" || kind == "EWriteError") << kind;
-            EXPECT_EQ(message, kind == "EWriteError" ? "Stream write error"
-                                                     : "Cannot create file " + dir.Path("PictoCfg.cfg"));
-            EXPECT_EQ(dir.Exists("PictoCfg.cfg"), existing);
-            if (existing) {
-                EXPECT_EQ(dir.Read("PictoCfg.cfg"), old);
-                EXPECT_TRUE(hidden);
-            }
-            EXPECT_EQ(dir.EntryCount(), existing ? 1u : 0u) << "temporary file left";
         }
-        EXPECT_GE(failures, 3);
-        EXPECT_GE(absorbed, 2);  // a refused temporary file or replacement: rewritten in place
     }
 }
 
-// Where each road is taken, and what it leaves.
-TEST(SaveRoads, EachSituationTakesItsRoad) {
+// Where each situation leads, and what it leaves.
+TEST(SaveWays, EachSituationTakesItsWay) {
     const std::string old = "old 1\r\nold 2\r\n";
     const std::string longer = std::string(300, 'n') + "\r\n";
     const std::string shorter = "n\r\n";
     using Prepare = void (*)(const test::ScratchDir&);
+    const auto none = [](const test::ScratchDir&) {};
+    const auto hideBoth = [](const test::ScratchDir&) {
+        host::HideSystemFunction("ReplaceFileA");
+        host::HideSystemFunction("MoveFileExA");
+    };
     const struct {
         const char* name;
         bool existing;
         Prepare setup;
         const std::string& text;
         const char* failure;  // empty: the save succeeds
-        SaveRoad road;
+        SaveWay way;
     } cases[] = {
-        {"new file", false, [](const test::ScratchDir&) {}, longer, "", SaveRoad::Replace},
-        {"existing file", true, [](const test::ScratchDir&) {}, shorter, "", SaveRoad::Replace},
-        {"folder takes no new file, longer text", true,
-         [](const test::ScratchDir& d) { std::filesystem::permissions(d.Native("CFG"), std::filesystem::perms(0555)); },
-         longer, "", SaveRoad::InPlace},
-        {"folder takes no new file, shorter text", true,
-         [](const test::ScratchDir& d) { std::filesystem::permissions(d.Native("CFG"), std::filesystem::perms(0555)); },
-         shorter, "", SaveRoad::InPlace},
-        {"folder takes no new file, no file", false,
-         [](const test::ScratchDir& d) { std::filesystem::permissions(d.Native("CFG"), std::filesystem::perms(0555)); },
-         shorter, "EFCreateError", SaveRoad::InPlace},
-        {"no ReplaceFileA (before Windows 2000)", true,
-         [](const test::ScratchDir&) { plat::HideSystemFunction("ReplaceFileA"); }, longer, "", SaveRoad::Replace},
-        {"no ReplaceFileA, new file", false,
-         [](const test::ScratchDir&) { plat::HideSystemFunction("ReplaceFileA"); }, longer, "", SaveRoad::Replace},
-        {"MoveFileExA not implemented either (95, 98, Me)", true,
-         [](const test::ScratchDir&) {
-             plat::HideSystemFunction("ReplaceFileA");
-             plat::HideSystemFunction("MoveFileExA");
-         },
-         shorter, "", SaveRoad::InPlace},
-        {"MoveFileExA not implemented, new file", false,
-         [](const test::ScratchDir&) {
-             plat::HideSystemFunction("ReplaceFileA");
-             plat::HideSystemFunction("MoveFileExA");
-         },
-         shorter, "", SaveRoad::InPlace},
+        {"new file", false, none, longer, "", SaveWay::NewFile},
+        {"new file on 95", false, hideBoth, longer, "", SaveWay::NewFile},
+        {"existing file", true, none, shorter, "", SaveWay::ReplaceFile},
+        {"folder takes no new file, longer text", true, LockFolder, longer, "", SaveWay::InPlace},
+        {"folder takes no new file, shorter text", true, LockFolder, shorter, "", SaveWay::InPlace},
+        {"folder takes no new file, no file", false, LockFolder, shorter, "EFCreateError", SaveWay::InPlace},
         {"replacing refused", true, [](const test::ScratchDir&) { host::FailEveryCall("ReplaceFile"); }, longer, "",
-         SaveRoad::InPlace},
-        {"every leftover name taken", true,
+         SaveWay::MoveFileEx},
+        {"ReplaceFileA cannot remove the old file (1175)", true,
+         [](const test::ScratchDir&) { host::SetReplaceFileAnswer(plat::ErrorUnableToRemoveReplaced); }, longer, "",
+         SaveWay::MoveFileEx},
+        {"ReplaceFileA removed the old file but left the new one (1176)", true,
+         [](const test::ScratchDir&) { host::SetReplaceFileAnswer(plat::ErrorUnableToMoveReplacement); }, longer, "",
+         SaveWay::ReplaceFile},
+        {"every replacing refused", true,
+         [](const test::ScratchDir&) {
+             host::FailEveryCall("ReplaceFile");
+             host::FailEveryCall("MoveFileEx");
+             host::FailEveryCall("MoveFile");
+         },
+         longer, "", SaveWay::InPlace},
+        {"every spare name taken", true,
          [](const test::ScratchDir& d) {
              for (unsigned n = 0; n < 100; ++n) {
                  const std::string name = TemporaryName(d.Path("CFG\\PictoCfg.cfg"), n);
@@ -122,17 +161,23 @@ TEST(SaveRoads, EachSituationTakesItsRoad) {
                  d.SetReadOnly("CFG\\" + name.substr(name.rfind('\\') + 1), true);
              }
          },
-         longer, "", SaveRoad::InPlace},
+         longer, "", SaveWay::InPlace},
         {"full disk in place", true,
          [](const test::ScratchDir& d) {
-             std::filesystem::permissions(d.Native("CFG"), std::filesystem::perms(0555));
+             LockFolder(d);
              host::FailEveryCall("WriteFile");
          },
-         longer, "EWriteError", SaveRoad::InPlace},
-        {"full disk beside", true, [](const test::ScratchDir&) { host::FailEveryCall("WriteFile"); }, longer,
-         "EWriteError", SaveRoad::Replace},
+         longer, "EWriteError", SaveWay::InPlace},
+        {"full disk everywhere", true, [](const test::ScratchDir&) { host::FailEveryCall("WriteFile"); }, longer,
+         "EWriteError", SaveWay::InPlace},
+        {"size of the old file unknown", true,
+         [](const test::ScratchDir& d) {
+             LockFolder(d);
+             host::FailEveryCall("SetFilePointer");
+         },
+         longer, "EWriteError", SaveWay::InPlace},
         {"read-only file", true, [](const test::ScratchDir& d) { d.SetReadOnly("CFG\\PictoCfg.cfg", true); }, longer,
-         "EFCreateError", SaveRoad::Replace},
+         "EFCreateError", SaveWay::ReplaceFile},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -142,20 +187,20 @@ TEST(SaveRoads, EachSituationTakesItsRoad) {
         const std::string path = dir.Path("CFG\\PictoCfg.cfg");
         if (c.existing) {
             dir.Write("CFG\\PictoCfg.cfg", old);
-            plat::SetFileAttributes(path, plat::AttributeHidden | plat::AttributeSystem);
+            plat::SetFileAttributes(path, HiddenSystem);
         }
         c.setup(dir);
         const std::size_t entries = dir.EntryCount();
         std::string kind;
-        SaveRoad road{};
+        SaveWay way{};
         try {
-            road = SaveTextFile(path, c.text.data(), c.text.size());
+            way = SaveTextFile(path, c.text.data(), c.text.size());
         } catch (const Exception& failure) {
             kind = failure.KindName();
         }
         EXPECT_EQ(kind, c.failure);
         if (kind.empty()) {
-            EXPECT_EQ(road, c.road);
+            EXPECT_EQ(way, c.way);
             EXPECT_EQ(dir.Read("CFG\\PictoCfg.cfg"), c.text);
         } else {
             EXPECT_EQ(dir.Exists("CFG\\PictoCfg.cfg"), c.existing);
@@ -164,20 +209,79 @@ TEST(SaveRoads, EachSituationTakesItsRoad) {
             }
         }
         if (c.existing) {
-            std::uint32_t attributes = 0;
-            ASSERT_TRUE(plat::GetFileAttributes(path, attributes));
-            EXPECT_EQ(attributes & (plat::AttributeHidden | plat::AttributeSystem),
-                      plat::AttributeHidden | plat::AttributeSystem);
+            EXPECT_EQ(AttributesOf(path) & HiddenSystem, HiddenSystem);
         }
-        EXPECT_EQ(dir.EntryCount(), entries + (kind.empty() && !c.existing ? 1 : 0)) << "temporary file left";
+        EXPECT_EQ(dir.EntryCount(), entries + (kind.empty() && !c.existing ? 1 : 0)) << "file left beside";
         host::Reset();
     }
 }
 
+// A save of an existing file changes its content: the archive bit is set
+// even where a backup program had cleared it.
+TEST(SaveWays, ASavedFileIsMarkedForBackup) {
+    for (const Way& way : Ways) {
+        SCOPED_TRACE(way.name);
+        host::Reset();
+        test::ScratchDir dir;
+        dir.MakeDir("CFG");
+        const std::string path = dir.Path("CFG\\PictoCfg.cfg");
+        dir.Write("CFG\\PictoCfg.cfg", "old\r\n");
+        plat::SetFileAttributes(path, plat::AttributeHidden);
+        ASSERT_EQ(AttributesOf(path) & plat::AttributeArchive, 0u);
+        way.setup(dir);
+        EXPECT_EQ(SaveTextFile(path, "new\r\n", 5), way.way);
+        EXPECT_EQ(AttributesOf(path) & (HiddenSystem | plat::AttributeArchive),
+                  plat::AttributeHidden | plat::AttributeArchive);
+    }
+}
+
+// What a save on the backup way leaves when it is cut short is finished by
+// the next run: the backup alone is the old file and goes back; beside the
+// file, which is then whole, it goes. Nothing else is touched.
+TEST(SaveWays, RecoveryFinishesAnInterruptedSave) {
+    const struct {
+        const char* name;
+        const char* file;    // null: none
+        const char* backup;  // null: none
+        const char* after;   // the file afterwards (null: none)
+        bool backupLeft;
+    } cases[] = {
+        {"backup alone", nullptr, "old\r\n", "old\r\n", false},
+        {"backup beside the file", "new\r\n", "old\r\n", "new\r\n", false},
+        {"file alone", "new\r\n", nullptr, "new\r\n", false},
+        {"nothing", nullptr, nullptr, nullptr, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        host::Reset();
+        test::ScratchDir dir;
+        dir.MakeDir("CFG");
+        const std::string path = dir.Path("CFG\\PictoCfg.cfg");
+        if (c.file) dir.Write("CFG\\PictoCfg.cfg", c.file);
+        if (c.backup) dir.Write("CFG\\PictoCfg.~BK", c.backup);
+        dir.Write("CFG\\PictoCfg.~00", "a leftover temporary file");
+        RecoverInterruptedSave(path);
+        EXPECT_EQ(dir.Exists("CFG\\PictoCfg.cfg"), c.after != nullptr);
+        if (c.after) {
+            EXPECT_EQ(dir.Read("CFG\\PictoCfg.cfg"), c.after);
+        }
+        EXPECT_EQ(dir.Exists("CFG\\PictoCfg.~BK"), c.backupLeft);
+        EXPECT_EQ(dir.Read("CFG\\PictoCfg.~00"), "a leftover temporary file");
+    }
+    // A folder of the backup's name is not ours to move.
+    host::Reset();
+    test::ScratchDir dir;
+    dir.MakeDir("CFG\\PictoCfg.~BK");
+    RecoverInterruptedSave(dir.Path("CFG\\PictoCfg.cfg"));
+    EXPECT_FALSE(dir.Exists("CFG\\PictoCfg.cfg"));
+    EXPECT_TRUE(dir.Exists("CFG\\PictoCfg.~BK"));
+}
+
 // Leftovers of saves cut short never block a save, a temporary name in use
-// by another save is passed over, and the temporary path is never longer
-// than the file's own.
-TEST(SaveRoads, LeftoversAndLongPaths) {
+// by another save is passed over, and the spare names are never longer than
+// the file's own.
+TEST(SaveWays, LeftoversAndLongPaths) {
+    host::Reset();
     test::ScratchDir dir;
     const std::string path = dir.Path("PictoCfg.cfg");
     for (unsigned n = 0; n < 100; ++n) {
@@ -188,28 +292,35 @@ TEST(SaveRoads, LeftoversAndLongPaths) {
     EXPECT_EQ(TemporaryName(path, 100), "");
     EXPECT_EQ(TemporaryName("ab", 0), "");
     EXPECT_EQ(TemporaryName("C:\\x\\abc", 7), "C:\\x\\~07");
+    EXPECT_EQ(BackupName("C:\\x\\PictoCfg.cfg"), "C:\\x\\PictoCfg.~BK");
+    EXPECT_EQ(BackupName("C:\\x\\ab"), "");
 
-    host::Reset();
-    const plat::FileHandle busy =
-        plat::CreateFile(TemporaryName(path, 0), plat::GenericWrite, 0, plat::OpenExisting);
+    const plat::FileHandle busy = plat::CreateFile(TemporaryName(path, 0), plat::GenericWrite, 0, plat::OpenExisting);
     ASSERT_NE(busy, plat::InvalidFile);
-    EXPECT_EQ(SaveTextFile(path, "x\r\n", 3), SaveRoad::Replace);
+    EXPECT_EQ(SaveTextFile(path, "x\r\n", 3), SaveWay::NewFile);
     plat::CloseFile(busy);
     EXPECT_EQ(dir.Read("PictoCfg.cfg"), "x\r\n");
     EXPECT_EQ(dir.Read(TemporaryName(path, 0).substr(path.rfind('\\') + 1)), "stale");
     EXPECT_EQ(dir.EntryCount(), 100u);  // one leftover reused, the file added
 
-    // Paths up to the limit: the file's own length is the temporary's.
+    // Paths up to the limit: the file's own length is the spare names'.
     for (std::size_t length = 250; length < 260; ++length) {
         SCOPED_TRACE(length);
-        host::Reset();
-        test::ScratchDir deep;
-        const std::size_t fill = length - deep.Home().size() - std::string("\\PictoCfg.cfg").size();
-        deep.MakeDir(std::string(fill, 'd'));
-        const std::string file = deep.Path(std::string(fill, 'd') + "\\PictoCfg.cfg");
-        ASSERT_EQ(file.size(), length);
-        EXPECT_EQ(SaveTextFile(file, "x\r\n", 3), SaveRoad::Replace);
-        EXPECT_EQ(deep.EntryCount(), 2u);
+        for (const Way& way : Ways) {
+            if (way.way == SaveWay::InPlace) continue;
+            SCOPED_TRACE(way.name);
+            host::Reset();
+            test::ScratchDir deep;
+            const std::size_t fill = length - deep.Home().size() - std::string("\\CFG\\PictoCfg.cfg").size();
+            deep.MakeDir(std::string(fill, 'd') + "\\CFG");
+            const std::string file = deep.Path(std::string(fill, 'd') + "\\CFG\\PictoCfg.cfg");
+            ASSERT_EQ(file.size(), length);
+            deep.Write(std::string(fill, 'd') + "\\CFG\\PictoCfg.cfg", "old\r\n");
+            way.setup(deep);
+            EXPECT_EQ(SaveTextFile(file, "x\r\n", 3), way.way);
+            EXPECT_EQ(deep.Read(std::string(fill, 'd') + "\\CFG\\PictoCfg.cfg"), "x\r\n");
+            EXPECT_EQ(deep.EntryCount(), 3u);
+        }
     }
 }
 

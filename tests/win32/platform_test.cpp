@@ -13,6 +13,7 @@
 #include "app/conversion.h"
 #include "runtime/failure.h"
 #include "runtime/failurereport.h"
+#include "runtime/filesave.h"
 #include "runtime/linelist.h"
 #include "support.h"
 #include "winsys/registry.h"
@@ -200,6 +201,30 @@ TEST(Win32, ReplacingKeepsTheOldFilesAttributes) {
     // does not: the save sets them again.
     EXPECT_TRUE(::GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_HIDDEN);
     EXPECT_EQ(dir.EntryCount(), 1u);
+}
+
+// The save on 95, 98 and Me renames with MoveFileA, which must refuse a
+// name that is taken and keep the file's attributes; what a cut leaves is
+// finished by the next run.
+TEST(Win32, RenamesRefuseTakenNamesAndRecoveryFinishesThem) {
+    test::ScratchDir dir;
+    const std::string path = dir.Path("PictoCfg.cfg"), backup = dir.Path("PictoCfg.~BK");
+    dir.Write("PictoCfg.cfg", "new\r\n");
+    dir.Write("PictoCfg.~BK", "old\r\n");
+    EXPECT_FALSE(::MoveFileA(backup.c_str(), path.c_str()));
+    EXPECT_EQ(dir.Read("PictoCfg.cfg"), "new\r\n");
+    RecoverInterruptedSave(path);  // both there: the file is whole, the backup goes
+    EXPECT_EQ(dir.Read("PictoCfg.cfg"), "new\r\n");
+    EXPECT_EQ(dir.EntryCount(), 1u);
+
+    ASSERT_TRUE(::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+    ASSERT_TRUE(::MoveFileA(path.c_str(), backup.c_str()));
+    RecoverInterruptedSave(path);  // the backup alone: it goes back
+    EXPECT_EQ(dir.Read("PictoCfg.cfg"), "new\r\n");
+    EXPECT_EQ(::GetFileAttributesA(path.c_str()) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM),
+              static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+    EXPECT_EQ(dir.EntryCount(), 1u);
+    ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST(Win32, ExistenceByDirectorySearch) {
