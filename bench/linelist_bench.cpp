@@ -21,7 +21,7 @@
 #include "app/pictureindex.h"
 #include "runtime/linelist.h"
 #include "runtime/startup.h"
-#include "winsys/hostplatform.h"
+#include "hostplatform/hostplatform.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include "app/pictureconfig.h"
 #include "app/pictureindex.h"
-#include "runtime/failure.h"
+#include "base/failure.h"
 #include "runtime/filesave.h"
 #include "runtime/linelist.h"
 #include "winsys/platform.h"

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "app/conversion.h"
+#include "app/modules.h"
 #include "runtime/startup.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {

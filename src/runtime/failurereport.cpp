@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "runtime/failure.h"
-#include "runtime/stringtable.h"
+#include "base/failure.h"
+#include "base/stringtable.h"
 #include "winsys/platform.h"
 
 namespace pm {

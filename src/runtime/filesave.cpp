@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "runtime/failure.h"
+#include "base/failure.h"
 #include "winsys/handles.h"
 #include "winsys/platform.h"
 
@@ -19,6 +19,9 @@ struct Save {
     const std::string& path;
     const char* text;
     std::uint32_t length;
+    // Made before any file is: once the temporary file exists, nothing
+    // allocates until it has its place or is gone.
+    std::string backup;
     bool existed = false;
     bool attributesKnown = false;
     std::uint32_t attributes = 0;  // the old file's
@@ -127,7 +130,7 @@ bool PlaceTemporary(const Save& save, const std::string& temporary, SaveWay& way
         // temporary name: it takes the file's name, or failing that the
         // backup name, from which the next run restores it.
         if (plat::MoveFile(temporary, save.path)) return true;
-        plat::MoveFile(temporary, BackupName(save.path));
+        plat::MoveFile(temporary, save.backup);
         CannotWrite();
     }
 
@@ -135,15 +138,14 @@ bool PlaceTemporary(const Save& save, const std::string& temporary, SaveWay& way
     if (plat::MoveFileReplace(temporary, save.path)) return true;
 
     way = SaveWay::Backup;
-    const std::string backup = BackupName(save.path);
-    if (plat::MoveFile(save.path, backup)) {
+    if (plat::MoveFile(save.path, save.backup)) {
         if (plat::MoveFile(temporary, save.path)) {
-            plat::DeleteFile(backup);  // a later run removes it if this fails
+            plat::DeleteFile(save.backup);  // a later run removes it if this fails
             return true;
         }
         // The old file goes back; where even that is refused, the next run
         // renames it back.
-        const bool back = plat::MoveFile(backup, save.path);
+        const bool back = plat::MoveFile(save.backup, save.path);
         plat::DeleteFile(temporary);
         if (!back) CannotWrite();
     }
@@ -223,7 +225,7 @@ void RecoverInterruptedSave(const std::string& path) {
 
 SaveWay SaveTextFile(const std::string& path, const char* text, std::size_t length) {
     if (length > 0x7FFFFFFF) CannotWrite();
-    Save save{path, text, static_cast<std::uint32_t>(length)};
+    Save save{path, text, static_cast<std::uint32_t>(length), BackupName(path)};
 
     // The file must be one we may write: refuse it exactly where rewriting
     // it would be refused (missing folder, read-only, in use, denied).

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <limits>
 
-#include "runtime/failure.h"
+#include "base/failure.h"
 #include "runtime/filesave.h"
-#include "runtime/startup.h"
+#include "base/runtimeerror.h"
 #include "winsys/handles.h"
 #include "winsys/platform.h"
 

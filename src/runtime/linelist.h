@@ -12,8 +12,6 @@
 #include <string_view>
 #include <vector>
 
-#include "winsys/platform.h"
-
 namespace pm {
 
 enum class DuplicatePolicy {
@@ -39,7 +37,6 @@ public:
     void SetDuplicatePolicy(DuplicatePolicy policy) { policy_ = policy; }
     void SortLines();
     void SetSortedMode(bool sorted);
-    bool SortedMode() const { return sorted_; }
 
     // Unsorted mode: appends and gives the old count. Sorted mode: inserts
     // at the line's place and gives its index, or, when an equal line is

@@ -5,12 +5,11 @@
 #include <new>
 #include <stdexcept>
 
-#include "runtime/failure.h"
+#include "base/failure.h"
+#include "base/runtimeerror.h"
+#include "base/stringtable.h"
 #include "runtime/failurereport.h"
-#include "runtime/stringtable.h"
-#include "textutil/netaddress.h"
 #include "winsys/platform.h"
-#include "winsys/winversion.h"
 
 namespace pm {
 namespace {
@@ -25,19 +24,23 @@ struct Frame {
 };
 Frame frame;
 
-// The failure support: texts of the runtime-error failures, loaded at its
-// start-up, and the out-of-memory failure made in advance.
-bool supportInstalled = false;
-char intOverflowText[64];
-char rangeErrorText[64];
-EOutOfMemory* outOfMemory = nullptr;
-
 void RecordRuntimeError(std::uintptr_t address) {
     frame.runtimeError = true;
     frame.runtimeErrorAddress = address;
 }
 
 void OnNewFailure() { RaiseRuntimeError(RuntimeOutOfMemory, PM_RETURN_ADDRESS()); }
+
+// A runtime error outside the failure support: the runtime-error box.
+void ExitOnRuntimeError(std::uint32_t runtimeError, std::uintptr_t address) {
+    RecordRuntimeError(address);
+    EndProcess(runtimeError);
+}
+
+// With a debugger attached, a failure goes to the debugger as it is raised.
+void HandOverToDebugger(const Exception& failure) {
+    if (plat::IsDebuggerPresent()) plat::RaiseForDebugger(failure.KindName(), failure.Message(), failure.RaiseAddress());
+}
 
 void UndoStartup();
 
@@ -46,7 +49,7 @@ void UndoStartup();
     // there does: every begun entry is shut down, then the runtime-error
     // box with 217.
     if (frame.startingUp) UndoStartup();
-    if (!supportInstalled) {
+    if (!FailureSupportInstalled()) {
         RecordRuntimeError(address);
         EndProcess(RuntimeUnhandledFailure);
     }
@@ -64,7 +67,7 @@ void UndoStartup();
 // way has run. With a debugger attached it goes on to the debugger.
 [[noreturn]] void HandleTopLevel(const Exception* failure, const char* kindName, std::uintptr_t address) {
     if (plat::IsDebuggerPresent()) plat::RaiseForDebugger(kindName, failure ? failure->Message() : "", address);
-    if (supportInstalled) {
+    if (FailureSupportInstalled()) {
         ReportFailure(failure, kindName, address);
         EndProcess(1);
     }
@@ -77,7 +80,7 @@ void UndoStartup();
 // at the address the runtime threw from.
 [[noreturn]] void HandleOutOfMemory() {
     const std::uintptr_t address = plat::LastThrowAddress();
-    if (supportInstalled) HandleTopLevel(outOfMemory, outOfMemory->KindName(), address);
+    if (const EOutOfMemory* outOfMemory = PremadeOutOfMemory()) HandleTopLevel(outOfMemory, outOfMemory->KindName(), address);
     HandleTopLevel(nullptr, "EOutOfMemory", address);
 }
 
@@ -122,47 +125,19 @@ void RunStartupSteps(const ModuleEntry* modules, std::size_t count) {
     }
 }
 
-const ModuleEntry programModules[] = {
-    {"FailureSupport", FailureSupportStartup, FailureSupportShutdown},
-    {"Registry", nullptr, nullptr},
-    {"WindowsVersion", nullptr, nullptr},
-    {"Privileges", EnableStartupPrivileges, nullptr},
-    {"NetAddress", NetAddressStartup, NetAddressShutdown},
-    {"Pictomap", nullptr, nullptr},
-};
-
 }  // namespace
 
-const ModuleEntry* ProgramModules(std::size_t& count) {
-    count = sizeof programModules / sizeof programModules[0];
-    return programModules;
-}
-
 void FailureSupportStartup() {
+    char intOverflowText[64], rangeErrorText[64];
     plat::LoadString(IDS_INT_OVERFLOW, intOverflowText, sizeof intOverflowText);
     plat::LoadString(IDS_RANGE_ERROR, rangeErrorText, sizeof rangeErrorText);
-    if (!outOfMemory) outOfMemory = new EOutOfMemory();
+    InstallFailureSupport(intOverflowText, rangeErrorText);
     std::set_new_handler(OnNewFailure);
-    supportInstalled = true;
 }
 
 void FailureSupportShutdown() {
-    supportInstalled = false;
     std::set_new_handler(nullptr);
-    delete outOfMemory;
-    outOfMemory = nullptr;
-}
-
-void RaiseRuntimeError(std::uint32_t runtimeError, std::uintptr_t address) {
-    if (supportInstalled) {
-        switch (runtimeError) {
-        case RuntimeOutOfMemory: ThrowAt(*outOfMemory, address);
-        case RuntimeIntOverflow: ThrowAt(EIntOverflow(intOverflowText), address);
-        default: ThrowAt(ERangeError(rangeErrorText), address);
-        }
-    }
-    RecordRuntimeError(address);
-    EndProcess(runtimeError);
+    RemoveFailureSupport();
 }
 
 void EndProcess(std::uint32_t code) {
@@ -187,6 +162,8 @@ void EndProcess(std::uint32_t code) {
 
 void StartProgram(const ModuleEntry* modules, std::size_t count, void (*run)()) {
     frame = Frame{};
+    SetRaiseWatcher(HandOverToDebugger);
+    SetRuntimeErrorExit(ExitOnRuntimeError);
     plat::InstallFaultHandler(OnProcessorFault);
     try {
         frame.startingUp = true;

@@ -1,6 +1,6 @@
 #include "textutil/words.h"
 
-#include "runtime/checked.h"
+#include "base/checked.h"
 
 namespace pm {
 namespace {

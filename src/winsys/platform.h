@@ -1,9 +1,13 @@
 // The platform layer: the one narrow door through which the program reaches
 // the operating system. It mirrors the Windows calls the program makes, with
-// portable types, so the rest of the code includes no Windows header. The
-// Win32 side (platform_win32.cpp) calls the system; the host side
-// (platform_host.cpp) is a small stand-in of ours for native tests, with
-// fault injection (hostplatform.h).
+// portable types, so the rest of the code includes no Windows header.
+//
+// The calls form one table of functions, as SQLite's OS layer does. The
+// system's own table (SystemCalls) is Windows in the Win32 build
+// (platform_win32.cpp) and, in the host build, the stand-in that the tests
+// bring. A table that wraps another may be put in its place (UseCalls): the
+// tests do so to fail, hide or cut any call, on either side. The program
+// reaches the calls through the functions at the end of this file.
 #pragma once
 
 #include <cstddef>
@@ -31,8 +35,6 @@ inline constexpr std::uint32_t ErrorFilenameExcedRange = 206;
 inline constexpr std::uint32_t ErrorUnableToRemoveReplaced = 1175;
 inline constexpr std::uint32_t ErrorUnableToMoveReplacement = 1176;
 
-std::uint32_t LastError();
-
 // ---- Files ----
 using FileHandle = std::uintptr_t;
 inline constexpr FileHandle InvalidFile = ~static_cast<FileHandle>(0);
@@ -52,41 +54,6 @@ inline constexpr std::uint32_t AttributeDirectory = 0x10;
 inline constexpr std::uint32_t AttributeArchive = 0x20;
 inline constexpr std::uint32_t AttributeNormal = 0x80;
 
-// CreateFileA with FILE_ATTRIBUTE_NORMAL, no security attributes, no template.
-FileHandle CreateFile(const std::string& path, std::uint32_t access, std::uint32_t share,
-                      std::uint32_t disposition);
-// Bytes from the start to the end of the file (SetFilePointer to the end and
-// back); false when the size cannot be found.
-bool FileSize(FileHandle file, std::uint64_t& size);
-bool ReadFile(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t& done);
-bool WriteFile(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t& done);
-bool FlushFileBuffers(FileHandle file);
-// SetFilePointer to `offset` bytes from the start.
-bool SeekFile(FileHandle file, std::uint64_t offset);
-// SetEndOfFile: the file ends at the file pointer.
-bool SetEndOfFile(FileHandle file);
-void CloseFile(FileHandle file);
-bool DeleteFile(const std::string& path);
-// ReplaceFileA(replaced, replacement, no backup): the replacement takes the
-// replaced file's name, attributes and security, in one step. Answers
-// ErrorCallNotImplemented before Windows 2000, which lacks it. With
-// ErrorUnableToMoveReplacement the replaced file is gone and the
-// replacement is still under its own name.
-bool ReplaceFile(const std::string& replaced, const std::string& replacement);
-// MoveFileExA with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-// answers ErrorCallNotImplemented on 95, 98 and Me.
-bool MoveFileReplace(const std::string& from, const std::string& to);
-// MoveFileA: renames a file; refused when `to` exists. Every Windows has it.
-bool MoveFile(const std::string& from, const std::string& to);
-
-// GetFileAttributesA and SetFileAttributesA.
-bool GetFileAttributes(const std::string& path, std::uint32_t& attributes);
-bool SetFileAttributes(const std::string& path, std::uint32_t attributes);
-
-// FindFirstFileA, then FindClose: true when an entry matches `pattern`,
-// with its attributes; LastError tells why there is none.
-bool FindFirst(const std::string& pattern, std::uint32_t& attributes);
-
 // ---- Registry ----
 using RegKey = std::uintptr_t;
 inline constexpr RegKey HkeyLocalMachine = 0x80000002u;
@@ -99,16 +66,7 @@ inline constexpr std::uint32_t RegBinary = 3;
 inline constexpr std::uint32_t RegDword = 4;
 inline constexpr std::uint32_t RegMultiSz = 7;
 
-// Each returns the system's status code: 0 for success.
-std::int32_t RegOpenKeyEx(RegKey root, const std::string& subkey, std::uint32_t access, RegKey& key);
-// `data` may be null (size request); `size` is in and out.
-std::int32_t RegQueryValueEx(RegKey key, const std::string& name, std::uint32_t& type,
-                             unsigned char* data, std::uint32_t& size);
-std::int32_t RegCloseKey(RegKey key);
-
 // ---- Text ----
-// CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, ...): 1, 2 or 3; 0 on failure.
-int CompareStringIgnoreCase(const char* a, std::int32_t lengthA, const char* b, std::int32_t lengthB);
 // The first 11 bytes of a key that orders texts as CompareStringIgnoreCase
 // does: where two prefixes differ, they tell the order; equal prefixes tell
 // nothing. A prefix that could not be made (`known` false) tells nothing.
@@ -117,10 +75,6 @@ struct OrderPrefix {
     std::uint32_t low = 0;   // bytes 9 to 11, then 1 when known, 0 when not
     bool Known() const { return (low & 1) != 0; }
 };
-// With `fullKey`, the whole key too, where the key is not the text itself
-// (Win32: the locale's sort key; the host leaves it empty). Two full keys
-// compare with CompareOrderKeys as their texts do.
-OrderPrefix MakeOrderPrefix(const char* text, std::size_t length, std::string* fullKey = nullptr);
 // Whole keys, byte by byte over their whole length (a key may hold bytes of
 // any value, 0 among them); a key that is the start of the other comes
 // first. Negative, 0 or positive.
@@ -128,16 +82,12 @@ inline int CompareOrderKeys(std::string_view a, std::string_view b) {
     const int c = a.compare(b);
     return c < 0 ? -1 : c > 0 ? 1 : 0;
 }
-// IsDBCSLeadByte in the ANSI code page.
-bool IsDbcsLeadByte(unsigned char byte);
 
 // ---- Message boxes ----
 inline constexpr std::uint32_t MbOk = 0x0;
 inline constexpr std::uint32_t MbIconError = 0x10;
 inline constexpr std::uint32_t MbIconInformation = 0x40;
 inline constexpr std::uint32_t MbTaskModal = 0x2000;
-// MessageBoxA with no owner window.
-int MessageBox(const char* text, const char* caption, std::uint32_t style);
 
 // ---- Version and privileges ----
 struct VersionInfo {
@@ -146,9 +96,6 @@ struct VersionInfo {
     std::uint32_t buildNumber = 0;
     std::uint32_t platformId = 0;
 };
-// GetVersionExA with an OSVERSIONINFOA of 148 bytes.
-bool GetVersionEx(VersionInfo& info);
-
 using TokenHandle = std::uintptr_t;
 inline constexpr std::uint32_t TokenAdjustPrivileges = 0x20;
 inline constexpr std::uint32_t SePrivilegeEnabled = 2;
@@ -156,39 +103,202 @@ struct Luid {
     std::uint32_t lowPart = 0;
     std::int32_t highPart = 0;
 };
-// OpenProcessToken(GetCurrentProcess(), access, &token).
-bool OpenProcessToken(std::uint32_t access, TokenHandle& token);
-bool LookupPrivilegeValue(const char* name, Luid& luid);
-// AdjustTokenPrivileges with one entry, no previous state.
-bool AdjustTokenPrivilege(TokenHandle token, const Luid& luid, std::uint32_t attributes);
-void CloseToken(TokenHandle token);
 
 // ---- Process and modules ----
 using ModuleHandle = std::uintptr_t;
-ModuleHandle GetOwnModule();
-// VirtualQuery: the allocation base of the region holding `address`, if committed.
-bool FindCommittedRegion(std::uintptr_t address, std::uintptr_t& allocationBase);
-// GetModuleFileNameA into `buffer` of `capacity` bytes; returns the length, 0 on failure.
-std::uint32_t GetModuleFileName(ModuleHandle module, char* buffer, std::uint32_t capacity);
-// LoadStringA from the program's string table; returns the length.
-int LoadString(std::uint32_t id, char* buffer, int capacity);
-bool IsDebuggerPresent();
-// RaiseException(FailureExceptionCode, EXCEPTION_NONCONTINUABLE) with the
-// raise address, kind name and message as its arguments, for a debugger;
-// unhandled, the system ends the process with that code.
+// The code of the system exception that hands a failure to a debugger.
 inline constexpr std::uint32_t FailureExceptionCode = 0xE0504D31u;  // 'PM1'
-[[noreturn]] void RaiseForDebugger(const char* kindName, const char* message, std::uintptr_t address);
-// Where the last C++ exception was thrown from (0 if not known): the
-// runtime's own throws (std::length_error, ...) carry no address of ours.
-std::uintptr_t LastThrowAddress();
-[[noreturn]] void ExitProcess(std::uint32_t code);
-
 // Faults signalled by the processor that nobody handled. The handler is
 // called (on a thread with a fresh stack) with the fault and its address;
 // it does not return. With a debugger attached faults go to the debugger.
 enum class Fault { AccessViolation, StackOverflow };
 using FaultHandler = void (*)(Fault fault, std::uintptr_t address);
-void InstallFaultHandler(FaultHandler handler);
-void RemoveFaultHandler();
+
+// ---- The table ----
+struct Calls {
+    std::uint32_t (*LastError)();
+
+    // CreateFileA with FILE_ATTRIBUTE_NORMAL, no security attributes, no
+    // template.
+    FileHandle (*CreateFile)(const std::string& path, std::uint32_t access, std::uint32_t share,
+                             std::uint32_t disposition);
+    // Bytes from the start to the end of the file (SetFilePointer to the end
+    // and back); false when the size cannot be found.
+    bool (*FileSize)(FileHandle file, std::uint64_t& size);
+    bool (*ReadFile)(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t& done);
+    bool (*WriteFile)(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t& done);
+    bool (*FlushFileBuffers)(FileHandle file);
+    // SetFilePointer to `offset` bytes from the start.
+    bool (*SeekFile)(FileHandle file, std::uint64_t offset);
+    // SetEndOfFile: the file ends at the file pointer.
+    bool (*SetEndOfFile)(FileHandle file);
+    void (*CloseFile)(FileHandle file);
+    bool (*DeleteFile)(const std::string& path);
+    // ReplaceFileA(replaced, replacement, no backup): the replacement takes
+    // the replaced file's name, attributes and security, in one step.
+    // Answers ErrorCallNotImplemented before Windows 2000, which lacks it.
+    // With ErrorUnableToMoveReplacement the replaced file is gone and the
+    // replacement is still under its own name.
+    bool (*ReplaceFile)(const std::string& replaced, const std::string& replacement);
+    // MoveFileExA with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    // answers ErrorCallNotImplemented on 95, 98 and Me.
+    bool (*MoveFileReplace)(const std::string& from, const std::string& to);
+    // MoveFileA: renames a file; refused when `to` exists. Every Windows has
+    // it.
+    bool (*MoveFile)(const std::string& from, const std::string& to);
+    // GetFileAttributesA and SetFileAttributesA.
+    bool (*GetFileAttributes)(const std::string& path, std::uint32_t& attributes);
+    bool (*SetFileAttributes)(const std::string& path, std::uint32_t attributes);
+    // FindFirstFileA, then FindClose: true when an entry matches `pattern`,
+    // with its attributes; LastError tells why there is none.
+    bool (*FindFirst)(const std::string& pattern, std::uint32_t& attributes);
+
+    // Each returns the system's status code: 0 for success. For
+    // RegQueryValueEx `data` may be null (size request); `size` is in and
+    // out.
+    std::int32_t (*RegOpenKeyEx)(RegKey root, const std::string& subkey, std::uint32_t access, RegKey& key);
+    std::int32_t (*RegQueryValueEx)(RegKey key, const std::string& name, std::uint32_t& type, unsigned char* data,
+                                    std::uint32_t& size);
+    std::int32_t (*RegCloseKey)(RegKey key);
+
+    // CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, ...): 1, 2 or 3;
+    // 0 on failure.
+    int (*CompareStringIgnoreCase)(const char* a, std::int32_t lengthA, const char* b, std::int32_t lengthB);
+    // With `fullKey`, the whole key too, where the key is not the text itself
+    // (Win32: the locale's sort key; the host leaves it empty). Two full keys
+    // compare with CompareOrderKeys as their texts do.
+    OrderPrefix (*MakeOrderPrefix)(const char* text, std::size_t length, std::string* fullKey);
+    // IsDBCSLeadByte in the ANSI code page.
+    bool (*IsDbcsLeadByte)(unsigned char byte);
+
+    // MessageBoxA with no owner window.
+    int (*MessageBox)(const char* text, const char* caption, std::uint32_t style);
+
+    // GetVersionExA with an OSVERSIONINFOA of 148 bytes.
+    bool (*GetVersionEx)(VersionInfo& info);
+    // OpenProcessToken(GetCurrentProcess(), access, &token).
+    bool (*OpenProcessToken)(std::uint32_t access, TokenHandle& token);
+    bool (*LookupPrivilegeValue)(const char* name, Luid& luid);
+    // AdjustTokenPrivileges with one entry, no previous state.
+    bool (*AdjustTokenPrivilege)(TokenHandle token, const Luid& luid, std::uint32_t attributes);
+    void (*CloseToken)(TokenHandle token);
+
+    ModuleHandle (*GetOwnModule)();
+    // VirtualQuery: the allocation base of the region holding `address`, if
+    // committed.
+    bool (*FindCommittedRegion)(std::uintptr_t address, std::uintptr_t& allocationBase);
+    // GetModuleFileNameA into `buffer` of `capacity` bytes; returns the
+    // length, 0 on failure.
+    std::uint32_t (*GetModuleFileName)(ModuleHandle module, char* buffer, std::uint32_t capacity);
+    // LoadStringA from the program's string table; returns the length.
+    int (*LoadString)(std::uint32_t id, char* buffer, int capacity);
+    bool (*IsDebuggerPresent)();
+    // RaiseException(FailureExceptionCode, EXCEPTION_NONCONTINUABLE) with the
+    // raise address, kind name and message as its arguments, for a debugger;
+    // unhandled, the system ends the process with that code. Does not
+    // return.
+    void (*RaiseForDebugger)(const char* kindName, const char* message, std::uintptr_t address);
+    // Where the last C++ exception was thrown from (0 if not known): the
+    // runtime's own throws (std::length_error, ...) carry no address of ours.
+    std::uintptr_t (*LastThrowAddress)();
+    // Does not return.
+    void (*ExitProcess)(std::uint32_t code);
+    void (*InstallFaultHandler)(FaultHandler handler);
+    void (*RemoveFaultHandler)();
+};
+
+// The system's own calls: Windows, or in the host build the tests' stand-in.
+const Calls& SystemCalls();
+// Puts `calls` in the place of the system's (null: the system's again). A
+// wrapping table keeps the one it wraps and calls on to it.
+void UseCalls(const Calls* calls);
+extern const Calls* activeCalls;
+inline const Calls& Active() { return activeCalls ? *activeCalls : SystemCalls(); }
+
+// ---- The calls the program makes ----
+inline std::uint32_t LastError() { return Active().LastError(); }
+inline FileHandle CreateFile(const std::string& path, std::uint32_t access, std::uint32_t share,
+                             std::uint32_t disposition) {
+    return Active().CreateFile(path, access, share, disposition);
+}
+inline bool FileSize(FileHandle file, std::uint64_t& size) { return Active().FileSize(file, size); }
+inline bool ReadFile(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t& done) {
+    return Active().ReadFile(file, buffer, count, done);
+}
+inline bool WriteFile(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t& done) {
+    return Active().WriteFile(file, buffer, count, done);
+}
+inline bool FlushFileBuffers(FileHandle file) { return Active().FlushFileBuffers(file); }
+inline bool SeekFile(FileHandle file, std::uint64_t offset) { return Active().SeekFile(file, offset); }
+inline bool SetEndOfFile(FileHandle file) { return Active().SetEndOfFile(file); }
+inline void CloseFile(FileHandle file) { Active().CloseFile(file); }
+inline bool DeleteFile(const std::string& path) { return Active().DeleteFile(path); }
+inline bool ReplaceFile(const std::string& replaced, const std::string& replacement) {
+    return Active().ReplaceFile(replaced, replacement);
+}
+inline bool MoveFileReplace(const std::string& from, const std::string& to) {
+    return Active().MoveFileReplace(from, to);
+}
+inline bool MoveFile(const std::string& from, const std::string& to) { return Active().MoveFile(from, to); }
+inline bool GetFileAttributes(const std::string& path, std::uint32_t& attributes) {
+    return Active().GetFileAttributes(path, attributes);
+}
+inline bool SetFileAttributes(const std::string& path, std::uint32_t attributes) {
+    return Active().SetFileAttributes(path, attributes);
+}
+inline bool FindFirst(const std::string& pattern, std::uint32_t& attributes) {
+    return Active().FindFirst(pattern, attributes);
+}
+inline std::int32_t RegOpenKeyEx(RegKey root, const std::string& subkey, std::uint32_t access, RegKey& key) {
+    return Active().RegOpenKeyEx(root, subkey, access, key);
+}
+inline std::int32_t RegQueryValueEx(RegKey key, const std::string& name, std::uint32_t& type, unsigned char* data,
+                                    std::uint32_t& size) {
+    return Active().RegQueryValueEx(key, name, type, data, size);
+}
+inline std::int32_t RegCloseKey(RegKey key) { return Active().RegCloseKey(key); }
+inline int CompareStringIgnoreCase(const char* a, std::int32_t lengthA, const char* b, std::int32_t lengthB) {
+    return Active().CompareStringIgnoreCase(a, lengthA, b, lengthB);
+}
+inline OrderPrefix MakeOrderPrefix(const char* text, std::size_t length, std::string* fullKey = nullptr) {
+    return Active().MakeOrderPrefix(text, length, fullKey);
+}
+inline bool IsDbcsLeadByte(unsigned char byte) { return Active().IsDbcsLeadByte(byte); }
+inline int MessageBox(const char* text, const char* caption, std::uint32_t style) {
+    return Active().MessageBox(text, caption, style);
+}
+inline bool GetVersionEx(VersionInfo& info) { return Active().GetVersionEx(info); }
+inline bool OpenProcessToken(std::uint32_t access, TokenHandle& token) {
+    return Active().OpenProcessToken(access, token);
+}
+inline bool LookupPrivilegeValue(const char* name, Luid& luid) { return Active().LookupPrivilegeValue(name, luid); }
+inline bool AdjustTokenPrivilege(TokenHandle token, const Luid& luid, std::uint32_t attributes) {
+    return Active().AdjustTokenPrivilege(token, luid, attributes);
+}
+inline void CloseToken(TokenHandle token) { Active().CloseToken(token); }
+inline ModuleHandle GetOwnModule() { return Active().GetOwnModule(); }
+inline bool FindCommittedRegion(std::uintptr_t address, std::uintptr_t& allocationBase) {
+    return Active().FindCommittedRegion(address, allocationBase);
+}
+inline std::uint32_t GetModuleFileName(ModuleHandle module, char* buffer, std::uint32_t capacity) {
+    return Active().GetModuleFileName(module, buffer, capacity);
+}
+inline int LoadString(std::uint32_t id, char* buffer, int capacity) {
+    return Active().LoadString(id, buffer, capacity);
+}
+inline bool IsDebuggerPresent() { return Active().IsDebuggerPresent(); }
+[[noreturn]] inline void RaiseForDebugger(const char* kindName, const char* message, std::uintptr_t address) {
+    Active().RaiseForDebugger(kindName, message, address);
+    for (;;) {
+    }
+}
+inline std::uintptr_t LastThrowAddress() { return Active().LastThrowAddress(); }
+[[noreturn]] inline void ExitProcess(std::uint32_t code) {
+    Active().ExitProcess(code);
+    for (;;) {
+    }
+}
+inline void InstallFaultHandler(FaultHandler handler) { Active().InstallFaultHandler(handler); }
+inline void RemoveFaultHandler() { Active().RemoveFaultHandler(); }
 
 }  // namespace pm::plat

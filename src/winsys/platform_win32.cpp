@@ -1,5 +1,6 @@
 // Win32 side of the platform layer: each function is the Windows call it
-// is named after, with the arguments the program always passes.
+// is named after, with the arguments the program always passes; together
+// they are the system's table of calls.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
@@ -23,7 +24,8 @@
 
 #include "winsys/platform.h"
 
-namespace pm::plat {
+namespace pm::win32 {
+using namespace pm::plat;
 namespace {
 
 HANDLE H(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
@@ -268,9 +270,6 @@ bool IsDebuggerPresent() {
 
 [[noreturn]] void ExitProcess(std::uint32_t code) { ::ExitProcess(code); }
 
-}  // namespace pm::plat
-
-namespace pm::plat {
 namespace {
 
 FaultHandler faultHandler = nullptr;
@@ -316,7 +315,24 @@ void RemoveFaultHandler() {
     faultHandler = nullptr;
 }
 
-}  // namespace pm::plat
+std::uintptr_t LastThrowAddress();
+
+const Calls calls{
+    LastError,         CreateFile,          FileSize,          ReadFile,
+    WriteFile,         FlushFileBuffers,    SeekFile,          SetEndOfFile,
+    CloseFile,         DeleteFile,          ReplaceFile,       MoveFileReplace,
+    MoveFile,          GetFileAttributes,   SetFileAttributes, FindFirst,
+    RegOpenKeyEx,      RegQueryValueEx,     RegCloseKey,       CompareStringIgnoreCase,
+    MakeOrderPrefix,   IsDbcsLeadByte,      MessageBox,        GetVersionEx,
+    OpenProcessToken,  LookupPrivilegeValue, AdjustTokenPrivilege, CloseToken,
+    GetOwnModule,      FindCommittedRegion, GetModuleFileName, LoadString,
+    IsDebuggerPresent, RaiseForDebugger,    LastThrowAddress,  ExitProcess,
+    InstallFaultHandler, RemoveFaultHandler,
+};
+
+}  // namespace pm::win32
+
+const pm::plat::Calls& pm::plat::SystemCalls() { return pm::win32::calls; }
 
 // The C++ runtime's throws pass through here (the program is linked with
 // --wrap=__cxa_throw): the address after the call that threw is kept, so
@@ -335,9 +351,9 @@ extern "C" {
 }
 }
 
-std::uintptr_t pm::plat::LastThrowAddress() { return lastThrowAddress; }
+std::uintptr_t pm::win32::LastThrowAddress() { return lastThrowAddress; }
 #else
-std::uintptr_t pm::plat::LastThrowAddress() { return 0; }
+std::uintptr_t pm::win32::LastThrowAddress() { return 0; }
 #endif
 
 // The C++ runtime of newer mingw-w64 compilers (its thread support, which
@@ -352,7 +368,7 @@ namespace {
 
 DWORD WINAPI ThreadIdOf(HANDLE thread) {
     using GetId = DWORD(WINAPI*)(HANDLE);
-    static const GetId system = pm::plat::Lookup<GetId>("GetThreadId");
+    static const GetId system = pm::win32::Lookup<GetId>("GetThreadId");
     if (system) return system(thread);
     if (thread == ::GetCurrentThread()) return ::GetCurrentThreadId();
     ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
@@ -361,7 +377,7 @@ DWORD WINAPI ThreadIdOf(HANDLE thread) {
 
 BOOL WINAPI TryEnter(LPCRITICAL_SECTION section) {
     using Try = BOOL(WINAPI*)(LPCRITICAL_SECTION);
-    static const Try system = pm::plat::Lookup<Try>("TryEnterCriticalSection");
+    static const Try system = pm::win32::Lookup<Try>("TryEnterCriticalSection");
     if (system) return system(section);
     ::EnterCriticalSection(section);
     return TRUE;

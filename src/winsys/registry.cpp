@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "runtime/failure.h"
+#include "base/failure.h"
 #include "winsys/handles.h"
 #include "winsys/platform.h"
 

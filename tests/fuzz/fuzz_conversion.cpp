@@ -15,10 +15,10 @@
 #include <string>
 
 #include "app/conversion.h"
-#include "runtime/failure.h"
+#include "base/failure.h"
 #include "runtime/linelist.h"
 #include "fuzz_support.h"
-#include "winsys/hostplatform.h"
+#include "hostplatform/hostplatform.h"
 
 namespace fs = std::filesystem;
 

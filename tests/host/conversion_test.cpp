@@ -7,9 +7,10 @@
 
 #include "app/conversion.h"
 #include "app/pictureindex.h"
-#include "runtime/failure.h"
+#include "base/failure.h"
 #include "support.h"
-#include "winsys/hostplatform.h"
+#include "hostplatform/hostplatform.h"
+#include "support/faults.h"
 
 namespace pm {
 namespace {
@@ -27,6 +28,7 @@ class Conversion : public ::testing::Test {
 protected:
     void SetUp() override {
         host::Reset();
+        faults::Reset();
         host::SetRegistryValue(HomeKey, HomeValue, plat::RegSz, dir.Home() + std::string(1, '\0'));
         dir.MakeDir("BMP");
         dir.MakeDir("CFG");
@@ -80,6 +82,7 @@ TEST_F(Conversion, MergesTheIndexIntoTheConfiguration) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         host::Reset();
+        faults::Reset();
         host::SetRegistryValue(HomeKey, HomeValue, plat::RegSz, dir.Home());
         std::filesystem::remove(dir.Native(Cfg));
         dir.Write(Inf, row.index);
@@ -111,6 +114,7 @@ TEST_F(Conversion, IndexMissingTouchesNothing) {
     EXPECT_EQ(dir.Read(Cfg), "keep\r\n");
 
     host::Reset();
+    faults::Reset();
     host::SetRegistryValue(HomeKey, HomeValue, plat::RegSz, dir.Home());
     dir.MakeDir("BMP\\fmmp0000.inf");  // a folder is not the index
     EXPECT_EQ(Run().box, TextIndexMissing);
@@ -127,6 +131,7 @@ TEST_F(Conversion, HomeWithoutTrailingBackslashIsUsedAsWritten) {
     std::ofstream(home + "BMP/fmmp0000.inf") << "a.bmp,N,1:2/3";
     std::filesystem::create_directories(std::filesystem::path(home + "CFG"));
     host::Reset();
+    faults::Reset();
     host::SetRegistryValue(HomeKey, HomeValue, plat::RegSz, home);
     EXPECT_EQ(Run().box, TextConverted);
     std::ifstream written(home + "CFG/PictoCfg.cfg", std::ios::binary);
@@ -141,6 +146,7 @@ TEST_F(Conversion, NoHomeWorksInTheCurrentFolder) {
     std::filesystem::current_path(dir.Native(""));
     for (const bool valueExists : {false, true}) {
         host::Reset();
+        faults::Reset();
         if (valueExists) host::SetRegistryValue(HomeKey, HomeValue, plat::RegSz, std::string(1, '\0'));
         std::filesystem::remove(dir.Native(Cfg));
         EXPECT_EQ(Run().box, TextConverted);
@@ -156,6 +162,7 @@ TEST_F(Conversion, FailuresEndTheRunWithoutABox) {
     EXPECT_TRUE(host::ShownBoxes().empty());
 
     host::Reset();
+    faults::Reset();
     host::SetRegistryValue(HomeKey, HomeValue, plat::RegDword, "\x01\0\0\0");
     EXPECT_EQ(Run().failure, "ERegistryException: Invalid data type for 'HomeDir'");
 }
@@ -172,6 +179,7 @@ TEST_F(Conversion, ConfigurationInUseOrReadOnlyIsLeftAsItWas) {
         plat::CloseFile(other);
     }
     host::Reset();
+    faults::Reset();
     host::SetRegistryValue(HomeKey, HomeValue, plat::RegSz, dir.Home());
     dir.SetReadOnly(Cfg, true);
     EXPECT_EQ(Run().failure, "EFCreateError: Cannot create file " + dir.Path(Cfg));
@@ -183,6 +191,7 @@ TEST_F(Conversion, ConfigurationDatedOutsideDosTimesIsStillLoaded) {
     dir.Write(Inf, "a.bmp,N,1:2/3");
     for (const long long seconds : {0LL, 4417977600LL /* 2110 */}) {
         host::Reset();
+        faults::Reset();
         host::SetRegistryValue(HomeKey, HomeValue, plat::RegSz, dir.Home());
         dir.Write(Cfg, "kept=1\r\n");
         const timeval times[2] = {{static_cast<time_t>(seconds), 0}, {static_cast<time_t>(seconds), 0}};
@@ -199,6 +208,7 @@ TEST_F(Conversion, ConfigurationInAFolderThatCannotBeListed) {
     for (const bool present : {true, false}) {
         SCOPED_TRACE(present);
         host::Reset();
+        faults::Reset();
         host::SetRegistryValue(HomeKey, HomeValue, plat::RegSz, dir.Home());
         std::filesystem::permissions(dir.Native("CFG"), std::filesystem::perms(0755));
         std::filesystem::remove(dir.Native(Cfg));
@@ -219,7 +229,7 @@ TEST_F(Conversion, ConfigurationWhoseExistenceCannotBeTold) {
     dir.Write(Inf, "a.bmp,N,1:2/3");
     dir.Write(Cfg, "kept=1\r\nkept=2\r\n");
     std::filesystem::permissions(dir.Native("CFG"), std::filesystem::perms(0311));
-    host::FailEveryCall("GetFileAttributes");
+    faults::FailEveryCall("GetFileAttributes");
     const Outcome outcome = Run();
     std::filesystem::permissions(dir.Native("CFG"), std::filesystem::perms(0755));
     EXPECT_EQ(outcome.failure, "EFOpenError: Cannot open file " + dir.Path(Cfg));
@@ -229,6 +239,7 @@ TEST_F(Conversion, ConfigurationWhoseExistenceCannotBeTold) {
 
 TEST(PictureFilter, TrailByteOfADoubleByteCharacterIsNotABackslash) {
     host::Reset();
+    faults::Reset();
     EXPECT_EQ(UpperExtension("C:\\a.b\x95\\"), "");
     // 0x95 0x5C is one character whose second byte looks like a backslash.
     host::SetDbcsLeadBytes({0x95});
@@ -237,6 +248,7 @@ TEST(PictureFilter, TrailByteOfADoubleByteCharacterIsNotABackslash) {
     EXPECT_EQ(UpperExtension("C:\\a\x95x.gif"), ".GIF");
     EXPECT_EQ(UpperExtension("C:\\a.gif\x95"), ".GIF\x95");
     host::Reset();
+    faults::Reset();
 }
 
 }  // namespace

@@ -1,14 +1,14 @@
 // operator new for the host test program, with fault injection: when the
-// host side says so, an allocation fails as it would with memory exhausted
+// fault layer says so, an allocation fails as it would with memory exhausted
 // (the new handler is called, or std::bad_alloc thrown when there is none).
 #include <cstdlib>
 #include <new>
 
-#include "winsys/hostplatform.h"
+#include "support/faults.h"
 
 void* operator new(std::size_t size) {
     for (;;) {
-        if (!pm::host::AllocationFails())
+        if (!pm::faults::AllocationFails())
             if (void* p = std::malloc(size ? size : 1)) return p;
         const std::new_handler handler = std::get_new_handler();
         if (!handler) throw std::bad_alloc();
@@ -23,7 +23,7 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    if (pm::host::AllocationFails()) return nullptr;
+    if (pm::faults::AllocationFails()) return nullptr;
     return std::malloc(size ? size : 1);
 }
 void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return ::operator new(size, tag); }

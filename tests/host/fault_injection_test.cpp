@@ -11,9 +11,11 @@
 #include <set>
 
 #include "app/conversion.h"
+#include "app/modules.h"
 #include "runtime/startup.h"
 #include "support.h"
-#include "winsys/hostplatform.h"
+#include "hostplatform/hostplatform.h"
+#include "support/faults.h"
 
 namespace pm {
 namespace {
@@ -35,11 +37,12 @@ Ending RunProgram(const std::string& home, std::uint64_t n, bool allocation = fa
         ::dup2(pipes[1], 2);
         ::close(pipes[0]);
         host::Reset();
+        faults::Reset();
         host::SetVersion({5, 1, 2600, 2});
         host::SetRegistryValue(HomeKey, HomeValue, plat::RegSz, home + std::string(1, '\0'));
         FailureSupportShutdown();
-        if (allocation) host::FailAllocation(n);
-        else host::FailCall(n);
+        if (allocation) faults::FailAllocation(n);
+        else faults::FailCall(n);
         std::size_t count = 0;
         const ModuleEntry* modules = ProgramModules(count);
         try {

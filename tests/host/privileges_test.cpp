@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "winsys/hostplatform.h"
+#include "hostplatform/hostplatform.h"
 #include "winsys/winversion.h"
 
 namespace pm {

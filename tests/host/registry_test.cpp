@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "runtime/failure.h"
-#include "winsys/hostplatform.h"
+#include "base/failure.h"
+#include "hostplatform/hostplatform.h"
 #include "winsys/registry.h"
 
 namespace pm {

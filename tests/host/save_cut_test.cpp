@@ -15,9 +15,11 @@
 
 #include "app/conversion.h"
 #include "runtime/filesave.h"
+#include "app/modules.h"
 #include "runtime/startup.h"
 #include "support.h"
-#include "winsys/hostplatform.h"
+#include "hostplatform/hostplatform.h"
+#include "support/faults.h"
 
 namespace pm {
 namespace {
@@ -33,10 +35,11 @@ int RunProgram(const std::string& home, std::uint64_t cut, const std::function<v
         // The boxes and the leak check are other tests' business.
         std::freopen("/dev/null", "w", stderr);
         host::Reset();
+        faults::Reset();
         host::SetRegistryValue(HomeKey, HomeValue, plat::RegSz, home + std::string(1, '\0'));
         system();
         FailureSupportShutdown();
-        host::CutAt(cut);
+        faults::CutAt(cut);
         std::size_t count = 0;
         const ModuleEntry* modules = ProgramModules(count);
         StartProgram(modules, count, RunConversion);
@@ -60,11 +63,11 @@ struct Home {
 TEST(SaveCut, EveryCutLeavesTheOldOrTheNewBytes) {
     const Way ways[] = {
         {"ReplaceFileA", [] {}},
-        {"MoveFileExA", [] { host::HideSystemFunction("ReplaceFileA"); }},
+        {"MoveFileExA", [] { faults::HideSystemFunction("ReplaceFileA"); }},
         {"95, 98, Me",
          [] {
-             host::HideSystemFunction("ReplaceFileA");
-             host::HideSystemFunction("MoveFileExA");
+             faults::HideSystemFunction("ReplaceFileA");
+             faults::HideSystemFunction("MoveFileExA");
          }},
     };
     const std::string junk("z=1\r\n\0" "9:9/8=C:\\JUNK\\y.bmp\r\n", 27);
@@ -105,11 +108,12 @@ TEST(SaveCut, EveryCutLeavesTheOldOrTheNewBytes) {
                     EXPECT_EQ(dir.Read(Cfg), fresh);
                     break;
                 }
-                ASSERT_EQ(code, host::CutExitCode);
+                ASSERT_EQ(code, faults::CutExitCode);
                 ASSERT_LT(cut, 100u);
                 ++cuts;
 
                 host::Reset();
+                faults::Reset();
                 RecoverInterruptedSave(dir.Path(Cfg));
                 if (dir.Exists(Cfg)) {
                     const std::string now = dir.Read(Cfg);

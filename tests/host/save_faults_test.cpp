@@ -2,11 +2,12 @@
 
 #include <functional>
 
-#include "runtime/failure.h"
+#include "base/failure.h"
 #include "runtime/filesave.h"
 #include "runtime/linelist.h"
 #include "support.h"
-#include "winsys/hostplatform.h"
+#include "hostplatform/hostplatform.h"
+#include "support/faults.h"
 
 namespace pm {
 namespace {
@@ -24,11 +25,11 @@ void LockFolder(const test::ScratchDir& dir) {
 }
 const Way Ways[] = {
     {"Windows 2000 and later", SaveWay::ReplaceFile, [](const test::ScratchDir&) {}},
-    {"NT 4.0", SaveWay::MoveFileEx, [](const test::ScratchDir&) { host::HideSystemFunction("ReplaceFileA"); }},
+    {"NT 4.0", SaveWay::MoveFileEx, [](const test::ScratchDir&) { faults::HideSystemFunction("ReplaceFileA"); }},
     {"95, 98, Me", SaveWay::Backup,
      [](const test::ScratchDir&) {
-         host::HideSystemFunction("ReplaceFileA");
-         host::HideSystemFunction("MoveFileExA");
+         faults::HideSystemFunction("ReplaceFileA");
+         faults::HideSystemFunction("MoveFileExA");
      }},
     {"folder that takes no new file", SaveWay::InPlace, LockFolder},
 };
@@ -62,6 +63,7 @@ TEST(SaveFaults, AFailedSaveLeavesTheOldBytesAndASuccessfulOneTheNew) {
                 int failures = 0;
                 for (std::uint64_t n = 1;; ++n) {
                     host::Reset();
+                    faults::Reset();
                     test::ScratchDir dir;
                     dir.MakeDir("CFG");
                     const std::string path = dir.Path("CFG\\PictoCfg.cfg");
@@ -70,11 +72,11 @@ TEST(SaveFaults, AFailedSaveLeavesTheOldBytesAndASuccessfulOneTheNew) {
                         plat::SetFileAttributes(path, HiddenSystem);
                     }
                     way.setup(dir);
-                    host::FailCall(n);
+                    faults::FailCall(n);
                     SaveWay taken{};
                     const std::string failure = Outcome([&] { taken = SaveTextFile(path, text.data(), text.size()); });
-                    const std::string failed = host::FailedCall();
-                    host::FailCall(0);
+                    const std::string failed = faults::FailedCall();
+                    faults::FailCall(0);
                     SCOPED_TRACE("call " + std::to_string(n) + " failing: " + failed);
                     EXPECT_EQ(host::OpenFiles(), 0);
                     const bool attributesTouched = failed == "GetFileAttributes" || failed == "SetFileAttributes";
@@ -102,6 +104,7 @@ TEST(SaveFaults, AFailedSaveLeavesTheOldBytesAndASuccessfulOneTheNew) {
                     // What a refused removal left is cleared by the next run.
                     std::filesystem::permissions(dir.Native("CFG"), std::filesystem::perms(0755));
                     host::Reset();
+                    faults::Reset();
                     RecoverInterruptedSave(path);
                     SaveTextFile(path, text.data(), text.size());
                     EXPECT_EQ(dir.EntryCount(), 2u) << "left beside the file";
@@ -121,8 +124,8 @@ TEST(SaveWays, EachSituationTakesItsWay) {
     using Prepare = void (*)(const test::ScratchDir&);
     const auto none = [](const test::ScratchDir&) {};
     const auto hideBoth = [](const test::ScratchDir&) {
-        host::HideSystemFunction("ReplaceFileA");
-        host::HideSystemFunction("MoveFileExA");
+        faults::HideSystemFunction("ReplaceFileA");
+        faults::HideSystemFunction("MoveFileExA");
     };
     const struct {
         const char* name;
@@ -138,19 +141,19 @@ TEST(SaveWays, EachSituationTakesItsWay) {
         {"folder takes no new file, longer text", true, LockFolder, longer, "", SaveWay::InPlace},
         {"folder takes no new file, shorter text", true, LockFolder, shorter, "", SaveWay::InPlace},
         {"folder takes no new file, no file", false, LockFolder, shorter, "EFCreateError", SaveWay::InPlace},
-        {"replacing refused", true, [](const test::ScratchDir&) { host::FailEveryCall("ReplaceFile"); }, longer, "",
+        {"replacing refused", true, [](const test::ScratchDir&) { faults::FailEveryCall("ReplaceFile"); }, longer, "",
          SaveWay::MoveFileEx},
         {"ReplaceFileA cannot remove the old file (1175)", true,
-         [](const test::ScratchDir&) { host::SetReplaceFileAnswer(plat::ErrorUnableToRemoveReplaced); }, longer, "",
+         [](const test::ScratchDir&) { faults::SetReplaceFileAnswer(plat::ErrorUnableToRemoveReplaced); }, longer, "",
          SaveWay::MoveFileEx},
         {"ReplaceFileA removed the old file but left the new one (1176)", true,
-         [](const test::ScratchDir&) { host::SetReplaceFileAnswer(plat::ErrorUnableToMoveReplacement); }, longer, "",
+         [](const test::ScratchDir&) { faults::SetReplaceFileAnswer(plat::ErrorUnableToMoveReplacement); }, longer, "",
          SaveWay::ReplaceFile},
         {"every replacing refused", true,
          [](const test::ScratchDir&) {
-             host::FailEveryCall("ReplaceFile");
-             host::FailEveryCall("MoveFileEx");
-             host::FailEveryCall("MoveFile");
+             faults::FailEveryCall("ReplaceFile");
+             faults::FailEveryCall("MoveFileEx");
+             faults::FailEveryCall("MoveFile");
          },
          longer, "", SaveWay::InPlace},
         {"every spare name taken", true,
@@ -165,15 +168,15 @@ TEST(SaveWays, EachSituationTakesItsWay) {
         {"full disk in place", true,
          [](const test::ScratchDir& d) {
              LockFolder(d);
-             host::FailEveryCall("WriteFile");
+             faults::FailEveryCall("WriteFile");
          },
          longer, "EWriteError", SaveWay::InPlace},
-        {"full disk everywhere", true, [](const test::ScratchDir&) { host::FailEveryCall("WriteFile"); }, longer,
+        {"full disk everywhere", true, [](const test::ScratchDir&) { faults::FailEveryCall("WriteFile"); }, longer,
          "EWriteError", SaveWay::InPlace},
         {"size of the old file unknown", true,
          [](const test::ScratchDir& d) {
              LockFolder(d);
-             host::FailEveryCall("SetFilePointer");
+             faults::FailEveryCall("SetFilePointer");
          },
          longer, "EWriteError", SaveWay::InPlace},
         {"read-only file", true, [](const test::ScratchDir& d) { d.SetReadOnly("CFG\\PictoCfg.cfg", true); }, longer,
@@ -182,6 +185,7 @@ TEST(SaveWays, EachSituationTakesItsWay) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         host::Reset();
+        faults::Reset();
         test::ScratchDir dir;
         dir.MakeDir("CFG");
         const std::string path = dir.Path("CFG\\PictoCfg.cfg");
@@ -213,6 +217,7 @@ TEST(SaveWays, EachSituationTakesItsWay) {
         }
         EXPECT_EQ(dir.EntryCount(), entries + (kind.empty() && !c.existing ? 1 : 0)) << "file left beside";
         host::Reset();
+        faults::Reset();
     }
 }
 
@@ -222,6 +227,7 @@ TEST(SaveWays, ASavedFileIsMarkedForBackup) {
     for (const Way& way : Ways) {
         SCOPED_TRACE(way.name);
         host::Reset();
+        faults::Reset();
         test::ScratchDir dir;
         dir.MakeDir("CFG");
         const std::string path = dir.Path("CFG\\PictoCfg.cfg");
@@ -254,6 +260,7 @@ TEST(SaveWays, RecoveryFinishesAnInterruptedSave) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         host::Reset();
+        faults::Reset();
         test::ScratchDir dir;
         dir.MakeDir("CFG");
         const std::string path = dir.Path("CFG\\PictoCfg.cfg");
@@ -270,6 +277,7 @@ TEST(SaveWays, RecoveryFinishesAnInterruptedSave) {
     }
     // A folder of the backup's name is not ours to move.
     host::Reset();
+    faults::Reset();
     test::ScratchDir dir;
     dir.MakeDir("CFG\\PictoCfg.~BK");
     RecoverInterruptedSave(dir.Path("CFG\\PictoCfg.cfg"));
@@ -282,6 +290,7 @@ TEST(SaveWays, RecoveryFinishesAnInterruptedSave) {
 // the file's own.
 TEST(SaveWays, LeftoversAndLongPaths) {
     host::Reset();
+    faults::Reset();
     test::ScratchDir dir;
     const std::string path = dir.Path("PictoCfg.cfg");
     for (unsigned n = 0; n < 100; ++n) {
@@ -310,6 +319,7 @@ TEST(SaveWays, LeftoversAndLongPaths) {
             if (way.way == SaveWay::InPlace) continue;
             SCOPED_TRACE(way.name);
             host::Reset();
+            faults::Reset();
             test::ScratchDir deep;
             const std::size_t fill = length - deep.Home().size() - std::string("\\CFG\\PictoCfg.cfg").size();
             deep.MakeDir(std::string(fill, 'd') + "\\CFG");
@@ -329,17 +339,18 @@ TEST(SaveFaults, AShortOrFailedReadIsAFailureNotAnEmptyList) {
     dir.Write("in.txt", "one\r\ntwo\r\n");
     for (std::uint64_t n = 1;; ++n) {
         host::Reset();
+        faults::Reset();
         LineList list;
         list.AddLine("kept");
-        host::FailCall(n);
+        faults::FailCall(n);
         std::string kind;
         try {
             list.ReadLines(dir.Path("in.txt"));
         } catch (const Exception& failure) {
             kind = std::string(failure.KindName()) + ": " + failure.Message();
         }
-        const std::string failed = host::FailedCall();
-        host::FailCall(0);
+        const std::string failed = faults::FailedCall();
+        faults::FailCall(0);
         EXPECT_EQ(host::OpenFiles(), 0);
         if (failed.empty()) {
             EXPECT_EQ(list.LineCount(), 2);

@@ -4,11 +4,12 @@
 #include <cstdlib>
 
 #include "app/conversion.h"
-#include "runtime/failure.h"
+#include "base/failure.h"
 #include "runtime/failurereport.h"
+#include "app/modules.h"
 #include "runtime/startup.h"
 #include "textutil/netaddress.h"
-#include "winsys/hostplatform.h"
+#include "hostplatform/hostplatform.h"
 
 namespace pm {
 namespace {

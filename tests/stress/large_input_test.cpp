@@ -10,10 +10,10 @@
 #include <random>
 
 #include "app/conversion.h"
-#include "runtime/failure.h"
+#include "base/failure.h"
 #include "runtime/startup.h"
 #include "support.h"
-#include "winsys/hostplatform.h"
+#include "hostplatform/hostplatform.h"
 
 namespace pm {
 namespace {

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "runtime/failure.h"
+#include "base/failure.h"
 #include "runtime/failurereport.h"
 #include "winsys/platform.h"
 

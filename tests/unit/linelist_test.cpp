@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/failure.h"
+#include "base/failure.h"
 #include "runtime/linelist.h"
 #include "support.h"
 

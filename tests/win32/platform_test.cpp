@@ -2,6 +2,20 @@
 // (under Wine on Linux, or on Windows).
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+// The platform layer's names are the system's without their A suffix.
+#undef CreateFile
+#undef DeleteFile
+#undef MoveFile
+#undef ReplaceFile
+#undef GetFileAttributes
+#undef SetFileAttributes
+#undef MessageBox
+#undef GetVersionEx
+#undef LookupPrivilegeValue
+#undef GetModuleFileName
+#undef LoadString
+#undef RegOpenKeyEx
+#undef RegQueryValueEx
 
 #include <gtest/gtest.h>
 
@@ -11,11 +25,12 @@
 #include <vector>
 
 #include "app/conversion.h"
-#include "runtime/failure.h"
+#include "base/failure.h"
 #include "runtime/failurereport.h"
 #include "runtime/filesave.h"
 #include "runtime/linelist.h"
 #include "support.h"
+#include "winsys/platform.h"
 #include "winsys/registry.h"
 
 namespace pm {

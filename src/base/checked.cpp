@@ -1,7 +1,7 @@
-#include "runtime/checked.h"
+#include "base/checked.h"
 
-#include "runtime/failure.h"
-#include "runtime/startup.h"
+#include "base/failure.h"
+#include "base/runtimeerror.h"
 
 namespace pm {
 

@@ -1,7 +1,8 @@
-// Host side of the platform layer: what each Windows call does, as far as
-// the program relies on it, on a POSIX system. Files are real files (a
-// backslash in a path is a folder separator); Windows share modes and the
-// read-only attribute are enforced here, as Windows would, also for root.
+// The system's calls in the host build: our stand-in for Windows in native
+// tests. What each Windows call does, as far as the program relies on it,
+// on a POSIX system. Files are real files (a backslash in a path is a
+// folder separator); Windows share modes and the read-only attribute are
+// enforced here, as Windows would, also for root.
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
@@ -18,7 +19,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "winsys/hostplatform.h"
+#include "base/stringtable.h"
+#include "hostplatform/hostplatform.h"
 
 namespace pm {
 namespace {
@@ -59,30 +61,12 @@ struct State {
     // Attributes that POSIX files lack (hidden, system, archive), by path;
     // a file without an entry has none of them.
     std::map<std::string, std::uint32_t> dosAttributes;
-    std::uint64_t calls = 0;
-    std::uint64_t failAt = 0;
-    std::set<std::string> failingCalls;  // fail every time
-    std::set<std::string> hidden;        // system functions this system lacks
-    std::uint32_t replaceAnswer = 0;     // ReplaceFile fails with this error
-    std::string failedCall;
-    std::uint64_t cutPoints = 0;
-    std::uint64_t cutAt = 0;
 };
 
 State& S() {
     static State state;
     return state;
 }
-
-// The stand-in's own bookkeeping allocates where Windows would not; those
-// allocations are not the program's and never fail on purpose.
-int insidePlatform = 0;
-struct InPlatform {
-    InPlatform() { ++insidePlatform; }
-    ~InPlatform() { --insidePlatform; }
-    InPlatform(const InPlatform&) = delete;
-    InPlatform& operator=(const InPlatform&) = delete;
-};
 
 std::string Lower(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -93,25 +77,6 @@ std::string Native(const std::string& path) {
     std::string result = path;
     std::replace(result.begin(), result.end(), '\\', '/');
     return result;
-}
-
-// Counts a call; true when this one is to fail.
-bool Injected(const char* name) {
-    State& s = S();
-    ++s.calls;
-    if (s.failingCalls.count(name)) return true;
-    if (s.failAt == 0 || s.calls != s.failAt) return false;
-    s.failedCall = name;
-    return true;
-}
-
-// Counts a point at which a cut may end the process: before each call that
-// can change what is on disk, and in the middle of each write. The process
-// ends there as it would when killed: no clean-up, no message.
-void CutPoint() {
-    State& s = S();
-    ++s.cutPoints;
-    if (s.cutAt != 0 && s.cutPoints == s.cutAt) std::_Exit(host::CutExitCode);
 }
 
 bool Fail(std::uint32_t error) {
@@ -174,18 +139,13 @@ bool ParentMissing(const std::string& native) {
 
 }  // namespace
 
-namespace plat {
+namespace standin {
+using namespace plat;
 
 std::uint32_t LastError() { return S().lastError; }
 
 FileHandle CreateFile(const std::string& path, std::uint32_t access, std::uint32_t share,
                       std::uint32_t disposition) {
-    const InPlatform inPlatform;
-    if (disposition != OpenExisting) CutPoint();
-    if (Injected("CreateFile")) {
-        Fail(ErrorAccessDenied);
-        return InvalidFile;
-    }
     if (TooLong(path)) {
         Fail(ErrorFilenameExcedRange);
         return InvalidFile;
@@ -249,8 +209,6 @@ FileHandle CreateFile(const std::string& path, std::uint32_t access, std::uint32
 }
 
 bool FileSize(FileHandle file, std::uint64_t& size) {
-    const InPlatform inPlatform;
-    if (Injected("SetFilePointer")) return Fail(ErrorAccessDenied);
     struct stat st {};
     if (::fstat(S().files.at(file).fd, &st) != 0) return Fail(ErrnoToError(errno));
     size = static_cast<std::uint64_t>(st.st_size);
@@ -258,10 +216,8 @@ bool FileSize(FileHandle file, std::uint64_t& size) {
 }
 
 bool ReadFile(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t& done) {
-    const InPlatform inPlatform;
     done = 0;
-    // A fault here makes the read fall short rather than fail outright.
-    const std::uint32_t want = Injected("ReadFile") ? count / 2 : count;
+    const std::uint32_t want = count;
     while (done < want) {
         const ssize_t n = ::read(S().files.at(file).fd, static_cast<char*>(buffer) + done, want - done);
         if (n < 0) return Fail(ErrnoToError(errno));
@@ -272,53 +228,32 @@ bool ReadFile(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t&
 }
 
 bool WriteFile(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t& done) {
-    const InPlatform inPlatform;
-    CutPoint();
     done = 0;
-    // A fault here is a full disk: part of the text is written.
-    const bool full = Injected("WriteFile");
-    const std::uint32_t want = full ? count / 2 : count;
-    const auto put = [&](std::uint32_t upTo) {
-        while (done < upTo) {
-            const ssize_t n = ::write(S().files.at(file).fd, static_cast<const char*>(buffer) + done, upTo - done);
-            if (n < 0) return false;
-            done += static_cast<std::uint32_t>(n);
-        }
-        return true;
-    };
-    if (!put(want / 2)) return Fail(ErrnoToError(errno));
-    CutPoint();
-    if (!put(want)) return Fail(ErrnoToError(errno));
+    while (done < count) {
+        const ssize_t n = ::write(S().files.at(file).fd, static_cast<const char*>(buffer) + done, count - done);
+        if (n < 0) return Fail(ErrnoToError(errno));
+        done += static_cast<std::uint32_t>(n);
+    }
     // Windows marks a file that is written for backup.
     S().dosAttributes[S().files.at(file).path] |= AttributeArchive;
-    if (full) S().lastError = ErrorDiskFull;
     return true;
 }
 
 bool FlushFileBuffers(FileHandle file) {
-    const InPlatform inPlatform;
-    CutPoint();
-    if (Injected("FlushFileBuffers")) return Fail(ErrorDiskFull);
     return ::fsync(S().files.at(file).fd) == 0 || Fail(ErrnoToError(errno));
 }
 
 bool SeekFile(FileHandle file, std::uint64_t offset) {
-    const InPlatform inPlatform;
-    if (Injected("SetFilePointer")) return Fail(ErrorAccessDenied);
     return ::lseek(S().files.at(file).fd, static_cast<off_t>(offset), SEEK_SET) >= 0 || Fail(ErrnoToError(errno));
 }
 
 bool SetEndOfFile(FileHandle file) {
-    const InPlatform inPlatform;
-    CutPoint();
-    if (Injected("SetEndOfFile")) return Fail(ErrorDiskFull);
     const int fd = S().files.at(file).fd;
     const off_t at = ::lseek(fd, 0, SEEK_CUR);
     return (at >= 0 && ::ftruncate(fd, at) == 0) || Fail(ErrnoToError(errno));
 }
 
 void CloseFile(FileHandle file) {
-    const InPlatform inPlatform;
     auto it = S().files.find(file);
     if (it == S().files.end()) return;
     ::close(it->second.fd);
@@ -326,9 +261,6 @@ void CloseFile(FileHandle file) {
 }
 
 bool DeleteFile(const std::string& path) {
-    const InPlatform inPlatform;
-    CutPoint();
-    if (Injected("DeleteFile")) return Fail(ErrorAccessDenied);
     if (TooLong(path)) return Fail(ErrorFilenameExcedRange);
     const std::string native = Native(path);
     if (InUse(native)) return Fail(ErrorSharingViolation);
@@ -362,42 +294,20 @@ bool Rename(const std::string& from, const std::string& to, bool replace) {
 }  // namespace
 
 bool ReplaceFile(const std::string& replaced, const std::string& replacement) {
-    const InPlatform inPlatform;
-    CutPoint();
-    if (Injected("ReplaceFile")) return Fail(ErrorAccessDenied);
-    if (S().hidden.count("ReplaceFileA")) return Fail(ErrorCallNotImplemented);
     struct stat st {};
     if (::stat(Native(replaced).c_str(), &st) != 0) return Fail(ErrorFileNotFound);
-    if (const std::uint32_t answer = S().replaceAnswer) {
-        // Refused after the replaced file was removed: the replacement
-        // stays under its own name.
-        if (answer == ErrorUnableToMoveReplacement) {
-            ::unlink(Native(replaced).c_str());
-            S().dosAttributes.erase(Native(replaced));
-        }
-        return Fail(answer);
-    }
     return Rename(replacement, replaced, true);
 }
 
 bool MoveFileReplace(const std::string& from, const std::string& to) {
-    const InPlatform inPlatform;
-    CutPoint();
-    if (Injected("MoveFileEx")) return Fail(ErrorAccessDenied);
-    if (S().hidden.count("MoveFileExA")) return Fail(ErrorCallNotImplemented);
     return Rename(from, to, true);
 }
 
 bool MoveFile(const std::string& from, const std::string& to) {
-    const InPlatform inPlatform;
-    CutPoint();
-    if (Injected("MoveFile")) return Fail(ErrorAccessDenied);
     return Rename(from, to, false);
 }
 
 bool GetFileAttributes(const std::string& path, std::uint32_t& attributes) {
-    const InPlatform inPlatform;
-    if (Injected("GetFileAttributes")) return Fail(ErrorAccessDenied);
     if (TooLong(path)) return Fail(ErrorFilenameExcedRange);
     const std::string native = Native(path);
     struct stat st {};
@@ -411,9 +321,6 @@ bool GetFileAttributes(const std::string& path, std::uint32_t& attributes) {
 }
 
 bool SetFileAttributes(const std::string& path, std::uint32_t attributes) {
-    const InPlatform inPlatform;
-    CutPoint();
-    if (Injected("SetFileAttributes")) return Fail(ErrorAccessDenied);
     if (TooLong(path)) return Fail(ErrorFilenameExcedRange);
     const std::string native = Native(path);
     struct stat st {};
@@ -424,8 +331,6 @@ bool SetFileAttributes(const std::string& path, std::uint32_t attributes) {
 }
 
 bool FindFirst(const std::string& pattern, std::uint32_t& attributes) {
-    const InPlatform inPlatform;
-    if (Injected("FindFirstFile")) return Fail(ErrorAccessDenied);
     const std::string native = Native(pattern);
     const auto slash = native.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : native.substr(0, slash + 1);
@@ -460,9 +365,7 @@ bool FindFirst(const std::string& pattern, std::uint32_t& attributes) {
 // ---- Registry ----
 
 std::int32_t RegOpenKeyEx(RegKey root, const std::string& subkey, std::uint32_t access, RegKey& key) {
-    const InPlatform inPlatform;
     S().registryOpens.push_back({subkey, access});
-    if (Injected("RegOpenKeyEx")) return ErrorAccessDenied;
     auto it = S().keys.find(Lower(subkey));
     if (root != HkeyLocalMachine || it == S().keys.end()) return ErrorFileNotFound;
     if (it->second.readOnly && (access & ~(KeyQueryValue | 0x20018u))) return ErrorAccessDenied;
@@ -473,8 +376,6 @@ std::int32_t RegOpenKeyEx(RegKey root, const std::string& subkey, std::uint32_t 
 
 std::int32_t RegQueryValueEx(RegKey key, const std::string& name, std::uint32_t& type,
                              unsigned char* data, std::uint32_t& size) {
-    const InPlatform inPlatform;
-    if (Injected("RegQueryValueEx")) return ErrorAccessDenied;
     if (data && S().failDataRequest) {
         S().failDataRequest = false;
         return ErrorAccessDenied;
@@ -498,7 +399,6 @@ std::int32_t RegQueryValueEx(RegKey key, const std::string& name, std::uint32_t&
 }
 
 std::int32_t RegCloseKey(RegKey key) {
-    const InPlatform inPlatform;
     return S().openKeys.erase(key) ? 0 : 6;
 }
 
@@ -507,7 +407,6 @@ std::int32_t RegCloseKey(RegKey key) {
 // A total order that ignores the case of ASCII letters: bytes compared as
 // lower-case, then the shorter text first.
 int CompareStringIgnoreCase(const char* a, std::int32_t lengthA, const char* b, std::int32_t lengthB) {
-    const InPlatform inPlatform;
     const std::int32_t common = std::min(lengthA, lengthB);
     for (std::int32_t i = 0; i < common; ++i) {
         unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
@@ -522,7 +421,6 @@ int CompareStringIgnoreCase(const char* a, std::int32_t lengthA, const char* b, 
 // lower-cased, big-endian, padded with 0. A text that ends early (padding
 // 0) is the shorter, which the order above puts first too.
 OrderPrefix MakeOrderPrefix(const char* text, std::size_t length, std::string*) {
-    const InPlatform inPlatform;
     OrderPrefix key;
     for (std::size_t i = 0; i < 11; ++i) {
         unsigned char c = i < length ? static_cast<unsigned char>(text[i]) : 0;
@@ -537,7 +435,6 @@ OrderPrefix MakeOrderPrefix(const char* text, std::size_t length, std::string*) 
 bool IsDbcsLeadByte(unsigned char byte) { return S().leadBytes.count(byte) != 0; }
 
 int MessageBox(const char* text, const char* caption, std::uint32_t style) {
-    const InPlatform inPlatform;
     S().boxes.push_back({text, caption, style});
     return 1;
 }
@@ -545,7 +442,6 @@ int MessageBox(const char* text, const char* caption, std::uint32_t style) {
 // ---- Version and privileges ----
 
 bool GetVersionEx(VersionInfo& info) {
-    const InPlatform inPlatform;
     ++S().versionQueries;
     if (!S().versionSucceeds) return false;
     info = S().version;
@@ -553,8 +449,7 @@ bool GetVersionEx(VersionInfo& info) {
 }
 
 bool OpenProcessToken(std::uint32_t access, TokenHandle& token) {
-    const InPlatform inPlatform;
-    if (Injected("OpenProcessToken") || !S().tokenOpens || access != TokenAdjustPrivileges)
+    if (!S().tokenOpens || access != TokenAdjustPrivileges)
         return Fail(ErrorAccessDenied);
     ++S().openTokens;
     token = 0x2000;
@@ -562,8 +457,7 @@ bool OpenProcessToken(std::uint32_t access, TokenHandle& token) {
 }
 
 bool LookupPrivilegeValue(const char* name, Luid& luid) {
-    const InPlatform inPlatform;
-    if (Injected("LookupPrivilegeValue") || !S().privileges.count(name)) return Fail(1313);
+    if (!S().privileges.count(name)) return Fail(1313);
     luid.lowPart = static_cast<std::uint32_t>(std::hash<std::string>()(name) & 0xFFFF) + 2;
     luid.highPart = 0;
     S().luids[luid.lowPart] = name;
@@ -571,8 +465,6 @@ bool LookupPrivilegeValue(const char* name, Luid& luid) {
 }
 
 bool AdjustTokenPrivilege(TokenHandle, const Luid& luid, std::uint32_t attributes) {
-    const InPlatform inPlatform;
-    if (Injected("AdjustTokenPrivileges")) return Fail(ErrorAccessDenied);
     S().adjustments.push_back({S().luids[luid.lowPart], attributes});
     return true;
 }
@@ -586,7 +478,6 @@ ModuleHandle GetOwnModule() { return 0x400000; }
 bool FindCommittedRegion(std::uintptr_t, std::uintptr_t&) { return false; }
 
 std::uint32_t GetModuleFileName(ModuleHandle, char* buffer, std::uint32_t capacity) {
-    const InPlatform inPlatform;
     if (capacity == 0) return 0;
     const std::string& path = S().modulePath;
     const std::size_t n = std::min<std::size_t>(path.size(), capacity - 1);
@@ -608,13 +499,11 @@ bool IsDebuggerPresent() { return S().debugger; }
 std::uintptr_t LastThrowAddress() { return 0; }
 
 [[noreturn]] void ExitProcess(std::uint32_t code) {
-    const InPlatform inPlatform;
 #if defined(__SANITIZE_ADDRESS__)
     // Whatever the run allocated must be freed by now: a leak ends the
     // process with its own code, which tests see.
     if (__lsan_do_recoverable_leak_check() != 0) std::_Exit(99);
 #endif
-    if (!S().failedCall.empty()) std::fprintf(stderr, "failed call %s\n", S().failedCall.c_str());
     for (const host::ShownBox& box : S().boxes) {
         std::string text = box.text;
         std::replace(text.begin(), text.end(), '\n', '|');
@@ -624,7 +513,43 @@ std::uintptr_t LastThrowAddress() { return 0; }
     std::_Exit(static_cast<int>(code));
 }
 
-}  // namespace plat
+// Native tests do not provoke processor faults; the host keeps no handler.
+void InstallFaultHandler(FaultHandler) {}
+void RemoveFaultHandler() {}
+
+int LoadString(std::uint32_t id, char* buffer, int capacity) {
+    const char* text = nullptr;
+    switch (id) {
+    case IDS_FAILURE_FORMAT: text = TEXT_FAILURE_FORMAT; break;
+    case IDS_FAILURE_TITLE: text = TEXT_FAILURE_TITLE; break;
+    case IDS_OUT_OF_MEMORY: text = TEXT_OUT_OF_MEMORY; break;
+    case IDS_RANGE_ERROR: text = TEXT_RANGE_ERROR; break;
+    case IDS_INT_OVERFLOW: text = TEXT_INT_OVERFLOW; break;
+    default: break;
+    }
+    if (capacity <= 0) return 0;
+    const int n = text ? std::min<int>(static_cast<int>(std::strlen(text)), capacity - 1) : 0;
+    if (n) std::memcpy(buffer, text, static_cast<std::size_t>(n));
+    buffer[n] = '\0';
+    return n;
+}
+
+const Calls calls{
+    LastError,         CreateFile,          FileSize,          ReadFile,
+    WriteFile,         FlushFileBuffers,    SeekFile,          SetEndOfFile,
+    CloseFile,         DeleteFile,          ReplaceFile,       MoveFileReplace,
+    MoveFile,          GetFileAttributes,   SetFileAttributes, FindFirst,
+    RegOpenKeyEx,      RegQueryValueEx,     RegCloseKey,       CompareStringIgnoreCase,
+    MakeOrderPrefix,   IsDbcsLeadByte,      MessageBox,        GetVersionEx,
+    OpenProcessToken,  LookupPrivilegeValue, AdjustTokenPrivilege, CloseToken,
+    GetOwnModule,      FindCommittedRegion, GetModuleFileName, LoadString,
+    IsDebuggerPresent, RaiseForDebugger,    LastThrowAddress,  ExitProcess,
+    InstallFaultHandler, RemoveFaultHandler,
+};
+
+}  // namespace standin
+
+const plat::Calls& plat::SystemCalls() { return standin::calls; }
 
 namespace host {
 
@@ -650,77 +575,11 @@ int OpenTokens() { return S().openTokens; }
 void SetModulePath(const std::string& path) { S().modulePath = path; }
 void SetDebuggerPresent(bool present) { S().debugger = present; }
 int OpenFiles() { return static_cast<int>(S().files.size()); }
-void FailCall(std::uint64_t n) {
-    S().failAt = n;
-    S().calls = 0;
-    S().failedCall.clear();
-}
-const std::string& FailedCall() { return S().failedCall; }
-void FailEveryCall(const std::string& name) { S().failingCalls.insert(name); }
-void HideSystemFunction(const std::string& name) { S().hidden.insert(name); }
-void SetReplaceFileAnswer(std::uint32_t error) { S().replaceAnswer = error; }
-void CutAt(std::uint64_t n) {
-    S().cutAt = n;
-    S().cutPoints = 0;
-}
-std::uint64_t CutPoints() { return S().cutPoints; }
-
-namespace {
-// Kept outside the state: allocating the state itself must not count.
-std::uint64_t allocationsCounted = 0;
-std::uint64_t allocationFailAt = 0;
-}  // namespace
-
-void FailAllocation(std::uint64_t n) {
-    allocationsCounted = 0;
-    allocationFailAt = n;
-}
-
-bool AllocationFails() {
-    if (insidePlatform > 0) return false;
-    if (allocationFailAt == 0 || ++allocationsCounted != allocationFailAt) return false;
-    allocationFailAt = 0;
-    S().failedCall = "allocation";
-    return true;
-}
-
 void Reset() {
     for (auto& [handle, file] : S().files) ::close(file.fd);
     S() = State{};
-    allocationFailAt = 0;
 }
 
 }  // namespace host
 }  // namespace pm
 
-#include "runtime/stringtable.h"
-
-namespace pm::plat {
-
-int LoadString(std::uint32_t id, char* buffer, int capacity) {
-    const InPlatform inPlatform;
-    const char* text = nullptr;
-    switch (id) {
-    case IDS_FAILURE_FORMAT: text = TEXT_FAILURE_FORMAT; break;
-    case IDS_FAILURE_TITLE: text = TEXT_FAILURE_TITLE; break;
-    case IDS_OUT_OF_MEMORY: text = TEXT_OUT_OF_MEMORY; break;
-    case IDS_RANGE_ERROR: text = TEXT_RANGE_ERROR; break;
-    case IDS_INT_OVERFLOW: text = TEXT_INT_OVERFLOW; break;
-    default: break;
-    }
-    if (capacity <= 0) return 0;
-    const int n = text ? std::min<int>(static_cast<int>(std::strlen(text)), capacity - 1) : 0;
-    if (n) std::memcpy(buffer, text, static_cast<std::size_t>(n));
-    buffer[n] = '\0';
-    return n;
-}
-
-}  // namespace pm::plat
-
-namespace pm::plat {
-
-// Native tests do not provoke processor faults; the host keeps no handler.
-void InstallFaultHandler(FaultHandler) {}
-void RemoveFaultHandler() {}
-
-}  // namespace pm::plat

@@ -1,11 +1,14 @@
-#include "runtime/failure.h"
-
-#include "winsys/platform.h"
+#include "base/failure.h"
 
 namespace pm {
+namespace {
+RaiseWatcher raiseWatcher = nullptr;
+}  // namespace
 
-void HandOverToDebugger(const Exception& failure) {
-    if (plat::IsDebuggerPresent()) plat::RaiseForDebugger(failure.KindName(), failure.Message(), failure.RaiseAddress());
+void SetRaiseWatcher(RaiseWatcher watcher) { raiseWatcher = watcher; }
+
+void WatchRaise(const Exception& failure) {
+    if (raiseWatcher) raiseWatcher(failure);
 }
 
 std::string FormatText(const char* format, const std::string& argument) {

@@ -75,16 +75,18 @@ extern "C" void* _ReturnAddress(void);
 #define PM_NOINLINE __attribute__((noinline))
 #endif
 
-// With a debugger attached, a failure goes to the debugger at once, as a
-// system exception raised where the failure was raised: nothing of ours
-// runs after it (no clean-up, no report, no exit code of ours).
-void HandOverToDebugger(const Exception& failure);
+// Called with every failure as it is raised, before it is thrown. The
+// start-up frame sets it: with a debugger attached a failure goes to the
+// debugger at once, where it was raised, and nothing of ours runs after it.
+using RaiseWatcher = void (*)(const Exception& failure);
+void SetRaiseWatcher(RaiseWatcher watcher);
+void WatchRaise(const Exception& failure);
 
 // Throws `failure` stamped with `address`.
 template <class Kind>
 [[noreturn]] void ThrowAt(Kind failure, std::uintptr_t address) {
     failure.SetRaiseAddress(address);
-    HandOverToDebugger(failure);
+    WatchRaise(failure);
     throw failure;
 }
 

@@ -1,0 +1,335 @@
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+// The platform layer's names are the system's without their A suffix.
+#undef CreateFile
+#undef DeleteFile
+#undef MoveFile
+#undef ReplaceFile
+#undef GetFileAttributes
+#undef SetFileAttributes
+#undef MessageBox
+#undef GetVersionEx
+#undef LookupPrivilegeValue
+#undef GetModuleFileName
+#undef LoadString
+#undef RegOpenKeyEx
+#undef RegQueryValueEx
+#endif
+
+#include "support/faults.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <set>
+#include <string_view>
+#include <utility>
+
+#include "winsys/platform.h"
+
+namespace pm::faults {
+namespace {
+
+using namespace plat;
+
+struct Switches {
+    std::uint64_t calls = 0;
+    std::uint64_t failAt = 0;
+    // Looked up without making a string: an allocation here would be one
+    // the program did not make.
+    std::set<std::string, std::less<>> failing;  // every call of these names fails
+    std::set<std::string, std::less<>> hidden;   // functions the system lacks
+    std::uint32_t replaceAnswer = 0;
+    std::string failedCall;
+    std::uint64_t cutPoints = 0;
+    std::uint64_t cutAt = 0;
+    std::uint64_t allocations = 0;
+    std::uint64_t failAllocationAt = 0;
+    // The error of the last call, when it was one made to fail.
+    bool injected = false;
+    std::uint32_t injectedError = 0;
+};
+
+Switches& W() {
+    static Switches switches;
+    return switches;
+}
+
+const Calls* inner = nullptr;
+
+// The wrapped calls allocate for themselves where Windows would not; those
+// allocations are not the program's and never fail on purpose.
+int insideSystem = 0;
+
+template <class Member, class... Args>
+auto Pass(Member member, Args&&... args) {
+    struct Inside {
+        Inside() { ++insideSystem; }
+        ~Inside() { --insideSystem; }
+    } inside;
+    W().injected = false;
+    return (inner->*member)(std::forward<Args>(args)...);
+}
+
+// Counts a call; true when this one is to fail.
+bool Injected(const char* name) {
+    Switches& w = W();
+    ++w.calls;
+    if (w.failing.count(std::string_view(name))) return true;
+    if (w.failAt == 0 || w.calls != w.failAt) return false;
+    w.failedCall = name;
+    return true;
+}
+
+bool Fail(std::uint32_t error) {
+    W().injected = true;
+    W().injectedError = error;
+    return false;
+}
+
+// The process ends here as it would when killed: no clean-up, no message.
+void CutPoint() {
+    Switches& w = W();
+    if (w.cutAt == 0 || ++w.cutPoints != w.cutAt) return;
+#if defined(_WIN32)
+    ::TerminateProcess(::GetCurrentProcess(), CutExitCode);
+#endif
+    std::_Exit(CutExitCode);
+}
+
+std::uint32_t LastError() { return W().injected ? W().injectedError : Pass(&Calls::LastError); }
+
+FileHandle CreateFile(const std::string& path, std::uint32_t access, std::uint32_t share, std::uint32_t disposition) {
+    if (disposition != OpenExisting) CutPoint();
+    if (Injected("CreateFile")) {
+        Fail(ErrorAccessDenied);
+        return InvalidFile;
+    }
+    return Pass(&Calls::CreateFile, path, access, share, disposition);
+}
+
+bool FileSize(FileHandle file, std::uint64_t& size) {
+    if (Injected("SetFilePointer")) return Fail(ErrorAccessDenied);
+    return Pass(&Calls::FileSize, file, size);
+}
+
+// A read made to fail falls short.
+bool ReadFile(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t& done) {
+    const bool cut = Injected("ReadFile");
+    return Pass(&Calls::ReadFile, file, buffer, cut ? count / 2 : count, done);
+}
+
+// A write is made in two halves, with a cut point between them; one made to
+// fail writes half and reports a full disk.
+bool WriteFile(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t& done) {
+    CutPoint();
+    const bool full = Injected("WriteFile");
+    const std::uint32_t want = full ? count / 2 : count;
+    std::uint32_t first = 0, second = 0;
+    if (!Pass(&Calls::WriteFile, file, buffer, want / 2, first)) {
+        done = first;
+        return false;
+    }
+    CutPoint();
+    const bool written = Pass(&Calls::WriteFile, file, static_cast<const char*>(buffer) + first, want - first, second);
+    done = first + second;
+    if (written && full) Fail(ErrorDiskFull);
+    return written;
+}
+
+bool FlushFileBuffers(FileHandle file) {
+    CutPoint();
+    if (Injected("FlushFileBuffers")) return Fail(ErrorDiskFull);
+    return Pass(&Calls::FlushFileBuffers, file);
+}
+
+bool SeekFile(FileHandle file, std::uint64_t offset) {
+    if (Injected("SetFilePointer")) return Fail(ErrorAccessDenied);
+    return Pass(&Calls::SeekFile, file, offset);
+}
+
+bool SetEndOfFile(FileHandle file) {
+    CutPoint();
+    if (Injected("SetEndOfFile")) return Fail(ErrorDiskFull);
+    return Pass(&Calls::SetEndOfFile, file);
+}
+
+void CloseFile(FileHandle file) { Pass(&Calls::CloseFile, file); }
+
+bool DeleteFile(const std::string& path) {
+    CutPoint();
+    if (Injected("DeleteFile")) return Fail(ErrorAccessDenied);
+    return Pass(&Calls::DeleteFile, path);
+}
+
+bool ReplaceFile(const std::string& replaced, const std::string& replacement) {
+    if (W().hidden.count(std::string_view("ReplaceFileA"))) return Fail(ErrorCallNotImplemented);
+    CutPoint();
+    if (Injected("ReplaceFile")) return Fail(ErrorAccessDenied);
+    if (const std::uint32_t answer = W().replaceAnswer) {
+        // Refused after the replaced file was removed: the replacement
+        // stays under its own name.
+        if (answer == ErrorUnableToMoveReplacement) Pass(&Calls::DeleteFile, replaced);
+        return Fail(answer);
+    }
+    return Pass(&Calls::ReplaceFile, replaced, replacement);
+}
+
+bool MoveFileReplace(const std::string& from, const std::string& to) {
+    if (W().hidden.count(std::string_view("MoveFileExA"))) return Fail(ErrorCallNotImplemented);
+    CutPoint();
+    if (Injected("MoveFileEx")) return Fail(ErrorAccessDenied);
+    return Pass(&Calls::MoveFileReplace, from, to);
+}
+
+bool MoveFile(const std::string& from, const std::string& to) {
+    CutPoint();
+    if (Injected("MoveFile")) return Fail(ErrorAccessDenied);
+    return Pass(&Calls::MoveFile, from, to);
+}
+
+bool GetFileAttributes(const std::string& path, std::uint32_t& attributes) {
+    if (Injected("GetFileAttributes")) return Fail(ErrorAccessDenied);
+    return Pass(&Calls::GetFileAttributes, path, attributes);
+}
+
+bool SetFileAttributes(const std::string& path, std::uint32_t attributes) {
+    CutPoint();
+    if (Injected("SetFileAttributes")) return Fail(ErrorAccessDenied);
+    return Pass(&Calls::SetFileAttributes, path, attributes);
+}
+
+bool FindFirst(const std::string& pattern, std::uint32_t& attributes) {
+    if (Injected("FindFirstFile")) return Fail(ErrorAccessDenied);
+    return Pass(&Calls::FindFirst, pattern, attributes);
+}
+
+std::int32_t RegOpenKeyEx(RegKey root, const std::string& subkey, std::uint32_t access, RegKey& key) {
+    if (Injected("RegOpenKeyEx")) return ErrorAccessDenied;
+    return Pass(&Calls::RegOpenKeyEx, root, subkey, access, key);
+}
+
+std::int32_t RegQueryValueEx(RegKey key, const std::string& name, std::uint32_t& type, unsigned char* data,
+                             std::uint32_t& size) {
+    if (Injected("RegQueryValueEx")) return ErrorAccessDenied;
+    return Pass(&Calls::RegQueryValueEx, key, name, type, data, size);
+}
+
+std::int32_t RegCloseKey(RegKey key) { return Pass(&Calls::RegCloseKey, key); }
+
+int CompareStringIgnoreCase(const char* a, std::int32_t lengthA, const char* b, std::int32_t lengthB) {
+    return Pass(&Calls::CompareStringIgnoreCase, a, lengthA, b, lengthB);
+}
+
+OrderPrefix MakeOrderPrefix(const char* text, std::size_t length, std::string* fullKey) {
+    return Pass(&Calls::MakeOrderPrefix, text, length, fullKey);
+}
+
+bool IsDbcsLeadByte(unsigned char byte) { return Pass(&Calls::IsDbcsLeadByte, byte); }
+
+int MessageBox(const char* text, const char* caption, std::uint32_t style) {
+    return Pass(&Calls::MessageBox, text, caption, style);
+}
+
+bool GetVersionEx(VersionInfo& info) { return Pass(&Calls::GetVersionEx, info); }
+
+bool OpenProcessToken(std::uint32_t access, TokenHandle& token) {
+    if (Injected("OpenProcessToken")) return Fail(ErrorAccessDenied);
+    return Pass(&Calls::OpenProcessToken, access, token);
+}
+
+bool LookupPrivilegeValue(const char* name, Luid& luid) {
+    if (Injected("LookupPrivilegeValue")) return Fail(1313);  // ERROR_NO_SUCH_PRIVILEGE
+    return Pass(&Calls::LookupPrivilegeValue, name, luid);
+}
+
+bool AdjustTokenPrivilege(TokenHandle token, const Luid& luid, std::uint32_t attributes) {
+    if (Injected("AdjustTokenPrivileges")) return Fail(ErrorAccessDenied);
+    return Pass(&Calls::AdjustTokenPrivilege, token, luid, attributes);
+}
+
+void CloseToken(TokenHandle token) { Pass(&Calls::CloseToken, token); }
+ModuleHandle GetOwnModule() { return Pass(&Calls::GetOwnModule); }
+bool FindCommittedRegion(std::uintptr_t address, std::uintptr_t& base) {
+    return Pass(&Calls::FindCommittedRegion, address, base);
+}
+std::uint32_t GetModuleFileName(ModuleHandle module, char* buffer, std::uint32_t capacity) {
+    return Pass(&Calls::GetModuleFileName, module, buffer, capacity);
+}
+int LoadString(std::uint32_t id, char* buffer, int capacity) { return Pass(&Calls::LoadString, id, buffer, capacity); }
+bool IsDebuggerPresent() { return Pass(&Calls::IsDebuggerPresent); }
+
+[[noreturn]] void RaiseForDebugger(const char* kindName, const char* message, std::uintptr_t address) {
+    Pass(&Calls::RaiseForDebugger, kindName, message, address);
+    std::abort();
+}
+
+std::uintptr_t LastThrowAddress() { return Pass(&Calls::LastThrowAddress); }
+
+// Says which call was made to fail ("failed call <name>" on standard error),
+// for the tests that read how a process ended.
+[[noreturn]] void ExitProcess(std::uint32_t code) {
+    if (!W().failedCall.empty()) {
+        std::fprintf(stderr, "failed call %s\n", W().failedCall.c_str());
+        std::fflush(stderr);
+    }
+    Pass(&Calls::ExitProcess, code);
+    std::abort();
+}
+
+void InstallFaultHandler(FaultHandler handler) { Pass(&Calls::InstallFaultHandler, handler); }
+void RemoveFaultHandler() { Pass(&Calls::RemoveFaultHandler); }
+
+const Calls calls{
+    LastError,         CreateFile,          FileSize,          ReadFile,
+    WriteFile,         FlushFileBuffers,    SeekFile,          SetEndOfFile,
+    CloseFile,         DeleteFile,          ReplaceFile,       MoveFileReplace,
+    MoveFile,          GetFileAttributes,   SetFileAttributes, FindFirst,
+    RegOpenKeyEx,      RegQueryValueEx,     RegCloseKey,       CompareStringIgnoreCase,
+    MakeOrderPrefix,   IsDbcsLeadByte,      MessageBox,        GetVersionEx,
+    OpenProcessToken,  LookupPrivilegeValue, AdjustTokenPrivilege, CloseToken,
+    GetOwnModule,      FindCommittedRegion, GetModuleFileName, LoadString,
+    IsDebuggerPresent, RaiseForDebugger,    LastThrowAddress,  ExitProcess,
+    InstallFaultHandler, RemoveFaultHandler,
+};
+
+}  // namespace
+
+void Install() {
+    inner = &SystemCalls();
+    UseCalls(&calls);
+}
+
+void Reset() { W() = Switches{}; }
+
+void FailCall(std::uint64_t n) {
+    W().failAt = n;
+    W().calls = 0;
+    W().failedCall.clear();
+}
+const std::string& FailedCall() { return W().failedCall; }
+void FailEveryCall(const std::string& name) { W().failing.insert(name); }
+void HideSystemFunction(const std::string& name) { W().hidden.insert(name); }
+void SetReplaceFileAnswer(std::uint32_t error) { W().replaceAnswer = error; }
+
+void CutAt(std::uint64_t n) {
+    W().cutAt = n;
+    W().cutPoints = 0;
+}
+
+void FailAllocation(std::uint64_t n) {
+    W().allocations = 0;
+    W().failAllocationAt = n;
+}
+
+bool AllocationFails() {
+    if (insideSystem > 0 || inner == nullptr) return false;
+    Switches& w = W();
+    if (w.failAllocationAt == 0 || ++w.allocations != w.failAllocationAt) return false;
+    w.failAllocationAt = 0;
+    w.failedCall = "allocation";
+    return true;
+}
+
+}  // namespace pm::faults

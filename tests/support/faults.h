@@ -1,0 +1,52 @@
+// The fault layer: a table of the system's calls that wraps another (the
+// host stand-in, or Windows itself) and, when told, makes a call fail, hides
+// a function a system lacks, or ends the process at once as if it had been
+// killed or the power lost (a cut). Installed, it changes nothing until it
+// is told something. Test machinery only: Pictomap.exe never carries it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace pm::faults {
+
+// Puts the fault layer in front of the system's calls; Reset turns every
+// switch off.
+void Install();
+void Reset();
+
+// Every call that can fail is counted; the call numbered `n` (from 1)
+// fails, or, for a read or write, falls short (a write half done is a full
+// disk). 0 turns it off.
+void FailCall(std::uint64_t n);
+// Name of the call that was made to fail, empty if none was.
+const std::string& FailedCall();
+// Makes every call of this name fail (as FailCall does), until Reset.
+void FailEveryCall(const std::string& name);
+
+// Systems without ReplaceFileA (before Windows 2000) and with a MoveFileExA
+// that is not implemented (95, 98, Me) answer ErrorCallNotImplemented: so
+// do these calls for "ReplaceFileA" or "MoveFileExA" until Reset.
+void HideSystemFunction(const std::string& name);
+// ReplaceFile refuses with `error` (0: as usual); with
+// ErrorUnableToMoveReplacement it removes the replaced file first, as
+// Windows may.
+void SetReplaceFileAnswer(std::uint32_t error);
+
+// A cut point comes before every call that can change what is on disk
+// (CreateFile that may create or empty a file, WriteFile, FlushFileBuffers,
+// SetEndOfFile, MoveFile, MoveFileReplace, ReplaceFile, DeleteFile,
+// SetFileAttributes) and in the middle of every write. At the cut point
+// numbered `n` (from 1) the process ends at once with CutExitCode. 0 turns
+// it off.
+inline constexpr int CutExitCode = 86;
+void CutAt(std::uint64_t n);
+
+// Allocations: a test program that replaces operator new with
+// tests/host/failing_new.cpp asks this before each one; the allocation
+// numbered `n` (from 1) after FailAllocation(n) then fails, once. Those the
+// system's calls make for themselves never do.
+void FailAllocation(std::uint64_t n);
+bool AllocationFails();
+
+}  // namespace pm::faults
