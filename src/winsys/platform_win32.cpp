@@ -22,6 +22,8 @@
 
 #include <string>
 
+#include "winsys/cxxruntime_win32.h"
+#include "winsys/kernelfunction_win32.h"
 #include "winsys/platform.h"
 
 namespace pm::win32 {
@@ -99,18 +101,13 @@ void CloseFile(FileHandle file) { ::CloseHandle(H(file)); }
 bool DeleteFile(const std::string& path) { return ::DeleteFileA(path.c_str()) != FALSE; }
 
 // Functions that not every 32-bit Windows has are looked up when first
-// needed, so that the program loads everywhere: ReplaceFileA came with
-// Windows 2000, IsDebuggerPresent with NT 4.0 and 98; MoveFileExA is there
-// on 95, 98 and Me but answers ERROR_CALL_NOT_IMPLEMENTED.
-template <class Function>
-Function Lookup(const char* name) {
-    const HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
-    return kernel ? reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(kernel, name))) : nullptr;
-}
+// needed (KernelFunction), so that the program loads everywhere: ReplaceFileA
+// came with Windows 2000, IsDebuggerPresent with NT 4.0 and 98; MoveFileExA
+// is there on 95, 98 and Me but answers ERROR_CALL_NOT_IMPLEMENTED.
 
 bool ReplaceFile(const std::string& replaced, const std::string& replacement) {
     using Replace = BOOL(WINAPI*)(LPCSTR, LPCSTR, LPCSTR, DWORD, LPVOID, LPVOID);
-    static const Replace replace = Lookup<Replace>("ReplaceFileA");
+    static const Replace replace = KernelFunction<Replace>("ReplaceFileA");
     if (!replace) {
         ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
         return false;
@@ -258,7 +255,7 @@ int LoadString(std::uint32_t id, char* buffer, int capacity) {
 // take failures over.
 bool IsDebuggerPresent() {
     using Present = BOOL(WINAPI*)();
-    static const Present present = Lookup<Present>("IsDebuggerPresent");
+    static const Present present = KernelFunction<Present>("IsDebuggerPresent");
     return present && present() != FALSE;
 }
 
@@ -315,8 +312,6 @@ void RemoveFaultHandler() {
     faultHandler = nullptr;
 }
 
-std::uintptr_t LastThrowAddress();
-
 const Calls calls{
     LastError,         CreateFile,          FileSize,          ReadFile,
     WriteFile,         FlushFileBuffers,    SeekFile,          SetEndOfFile,
@@ -333,60 +328,3 @@ const Calls calls{
 }  // namespace pm::win32
 
 const pm::plat::Calls& pm::plat::SystemCalls() { return pm::win32::calls; }
-
-// The C++ runtime's throws pass through here (the program is linked with
-// --wrap=__cxa_throw): the address after the call that threw is kept, so
-// that a failure the runtime raised (std::length_error) is reported where
-// it arose.
-#if defined(PICTOMAP_WRAP_CXA_THROW)
-namespace {
-std::uintptr_t lastThrowAddress = 0;
-}  // namespace
-
-extern "C" {
-[[noreturn]] void __real___cxa_throw(void* object, void* type, void (*destroy)(void*));
-[[noreturn]] __attribute__((noinline)) void __wrap___cxa_throw(void* object, void* type, void (*destroy)(void*)) {
-    lastThrowAddress = reinterpret_cast<std::uintptr_t>(__builtin_return_address(0));
-    __real___cxa_throw(object, type, destroy);
-}
-}
-
-std::uintptr_t pm::win32::LastThrowAddress() { return lastThrowAddress; }
-#else
-std::uintptr_t pm::win32::LastThrowAddress() { return 0; }
-#endif
-
-// The C++ runtime of newer mingw-w64 compilers (its thread support, which
-// exceptions need) imports GetThreadId (Vista) and TryEnterCriticalSection
-// (NT 4.0, not 95, 98 or Me). A program that imports them does not load on
-// older systems, so their import slots are defined here: each points to a
-// function that looks the system's own up and stands in for it where it is
-// missing. One thread runs the program, so entering a critical section can
-// stand in for trying to.
-#if defined(__GNUC__) && defined(__i386__)
-namespace {
-
-DWORD WINAPI ThreadIdOf(HANDLE thread) {
-    using GetId = DWORD(WINAPI*)(HANDLE);
-    static const GetId system = pm::win32::Lookup<GetId>("GetThreadId");
-    if (system) return system(thread);
-    if (thread == ::GetCurrentThread()) return ::GetCurrentThreadId();
-    ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return 0;
-}
-
-BOOL WINAPI TryEnter(LPCRITICAL_SECTION section) {
-    using Try = BOOL(WINAPI*)(LPCRITICAL_SECTION);
-    static const Try system = pm::win32::Lookup<Try>("TryEnterCriticalSection");
-    if (system) return system(section);
-    ::EnterCriticalSection(section);
-    return TRUE;
-}
-
-}  // namespace
-
-extern "C" {
-DWORD(WINAPI* importGetThreadId)(HANDLE) __asm__("__imp__GetThreadId@4") = ThreadIdOf;
-BOOL(WINAPI* importTryEnterCriticalSection)(LPCRITICAL_SECTION) __asm__("__imp__TryEnterCriticalSection@4") = TryEnter;
-}
-#endif

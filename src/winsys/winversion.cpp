@@ -65,9 +65,4 @@ void EnableStartupPrivileges() {
     SetProcessPrivilege("SeChangeNotifyPrivilege", true);
 }
 
-void ResetWindowsVersionCache() {
-    classified = false;
-    cachedVersion = VersionUnrecognised;
-}
-
 }  // namespace pm

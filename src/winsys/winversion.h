@@ -31,7 +31,5 @@ bool SetProcessPrivilege(const char* name, bool enable);
 
 // Start-up step: enables SeTakeOwnershipPrivilege, then SeChangeNotifyPrivilege.
 void EnableStartupPrivileges();
-// Forgets the remembered classification (tests only).
-void ResetWindowsVersionCache();
 
 }  // namespace pm

@@ -138,10 +138,6 @@ TEST(StartupDeathTest, WithADebuggerTheFailureGoesToIt) {
 TEST(StartupDeathTest, TheProgramsOwnTableRunsTheConversion) {
     std::size_t count = 0;
     const ModuleEntry* modules = ProgramModules(count);
-    ASSERT_EQ(count, 6u);
-    EXPECT_STREQ(modules[0].name, "FailureSupport");
-    EXPECT_STREQ(modules[3].name, "Privileges");
-    EXPECT_STREQ(modules[4].name, "NetAddress");
     const auto run = [] {
         // The start-up steps have run: privileges enabled, tables filled.
         if (host::Adjustments().size() == 2 && host::Adjustments()[0].privilege == "SeTakeOwnershipPrivilege" &&

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "winsys/platform.h"
 #include "winsys/winversion.h"
 
 namespace pm {
@@ -28,11 +29,28 @@ TEST(WindowsVersion, ClassifiesEveryRowOfTheTable) {
     }
 }
 
-TEST(WindowsVersion, AskedOnceAndRemembered) {
-    ResetWindowsVersionCache();
+// The version is asked for at most once per process: once it is known,
+// no call reaches the system's GetVersionExA again (counted by a table that
+// wraps the system's calls), whatever the answer was.
+int versionQueries = 0;
+const plat::Calls* wrapped = nullptr;
+bool CountingGetVersionEx(plat::VersionInfo& info) {
+    ++versionQueries;
+    return wrapped->GetVersionEx(info);
+}
+
+TEST(WindowsVersion, AskedAtMostOnceAndRemembered) {
+    wrapped = &plat::Active();
+    plat::Calls counting = *wrapped;
+    counting.GetVersionEx = CountingGetVersionEx;
+    plat::UseCalls(&counting);
     const WindowsVersion first = GetWindowsVersion();
+    EXPECT_LE(versionQueries, 1);
+    const int asked = versionQueries;
     EXPECT_EQ(GetWindowsVersion(), first);
     EXPECT_EQ(IsWindowsNT(), first == VersionWinNT4 || first == VersionWin2000 || first == VersionWinXP);
+    EXPECT_EQ(versionQueries, asked);
+    plat::UseCalls(wrapped == &plat::SystemCalls() ? nullptr : wrapped);
 }
 
 }  // namespace
