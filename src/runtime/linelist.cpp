@@ -17,15 +17,18 @@ constexpr std::size_t ChunkSize = 64 * 1024;
 constexpr std::uint64_t MaxFileSize = 0x7FFFFFFF;
 
 // The number of lines in a NUL-ended text, by the cutting rules below.
-std::size_t CountLines(const char* p) {
-    std::size_t count = 0;
+// Calls `take(start, length)` for each line of the NUL-ended text: a line
+// is the longest run without NUL, LF or CR; one CR, then one LF, end it; a
+// NUL ends the text.
+template <class Take>
+void ForEachLine(const char* p, Take take) {
     while (*p != '\0') {
+        const char* start = p;
         while (*p != '\0' && *p != '\n' && *p != '\r') ++p;
-        ++count;
+        take(start, static_cast<std::size_t>(p - start));
         if (*p == '\r') ++p;
         if (*p == '\n') ++p;
     }
-    return count;
 }
 
 // Room for `count` entries; more than the address space can hold is memory
@@ -59,21 +62,18 @@ LineList::LineList() = default;
 LineList::~LineList() = default;
 
 LineList::Line LineList::Refer(const char* data, std::size_t length) {
+    static_assert(sizeof(void*) != 4 || sizeof(Line) == 24, "the record stays small in the program");
     Line line{};
     line.data = data;
     line.length = static_cast<std::uint32_t>(length);
     return line;
 }
 
-std::string_view LineList::FullKey([[maybe_unused]] const Line& line) {
-#if UINTPTR_MAX == 0xFFFFFFFFu
+std::string_view LineList::FullKey(const Line& line) {
     if (line.fullKey == nullptr) return {};
     std::uint32_t length = 0;
     std::memcpy(&length, line.fullKey, sizeof length);
     return {line.fullKey + sizeof length, length};
-#else
-    return {};
-#endif
 }
 
 // Order prefixes are made only for lines that take part in sorting: a list
@@ -84,7 +84,6 @@ LineList::Line LineList::WithKey(Line line) {
         const plat::OrderPrefix key = plat::MakeOrderPrefix(line.data, line.length, &scratchKey_);
         line.key = key.high;
         line.keyLow = key.low;
-#if UINTPTR_MAX == 0xFFFFFFFFu
         line.fullKey = nullptr;
         if (!scratchKey_.empty() && key.Known()) {
             // Stored behind its length: a key may hold bytes of any value.
@@ -92,7 +91,6 @@ LineList::Line LineList::WithKey(Line line) {
             scratchKey_.insert(0, reinterpret_cast<const char*>(&length), sizeof length);
             line.fullKey = Store(scratchKey_).data;
         }
-#endif
     }
     return line;
 }
@@ -310,16 +308,11 @@ void LineList::ReadLines(const std::string& path) {
 
     const bool sorted = sorted_;
     Clear();
-    const char* p = buffer.get();
+    std::size_t count = 0;
+    ForEachLine(buffer.get(), [&](const char*, std::size_t) { ++count; });
     std::vector<Line> lines;
-    Reserve(lines, CountLines(p));
-    while (*p != '\0') {
-        const char* start = p;
-        while (*p != '\0' && *p != '\n' && *p != '\r') ++p;
-        lines.push_back(Refer(start, static_cast<std::size_t>(p - start)));
-        if (*p == '\r') ++p;
-        if (*p == '\n') ++p;
-    }
+    Reserve(lines, count);
+    ForEachLine(buffer.get(), [&](const char* start, std::size_t length) { lines.push_back(Refer(start, length)); });
     // The lines stay where they were read; the buffer becomes storage.
     chunks_.push_back(std::move(buffer));
     if (sorted) {
