@@ -29,7 +29,7 @@ bool NotFound(std::uint32_t error) {
 // Where the folder cannot be searched (it may not be listed), the file
 // itself is asked. Where even that cannot tell, the file might be there:
 // taking it as missing would rewrite it from the index alone.
-bool KeptFileExists(const std::string& path) {
+bool ConfigurationExists(const std::string& path) {
     std::uint32_t attributes = 0;
     if (plat::FindFirst(path, attributes)) return !(attributes & plat::AttributeDirectory);
     if (NotFound(plat::LastError())) return false;
@@ -53,7 +53,7 @@ void RunConversion() {
     LineList index;
     LineList configuration;
     RecoverInterruptedSave(configurationPath);
-    if (KeptFileExists(configurationPath)) LoadConfiguration(configuration, configurationPath);
+    if (ConfigurationExists(configurationPath)) LoadConfiguration(configuration, configurationPath);
     PrepareConfiguration(configuration);
     index.ReadLines(indexPath);
 

@@ -22,7 +22,7 @@ bool FileExists(const std::string& path);
 // The same for a file whose lines must not be lost: where neither the
 // directory search nor the file's attributes can tell (access denied, a
 // device error), EFOpenError is raised instead of calling the file missing.
-bool KeptFileExists(const std::string& path);
+bool ConfigurationExists(const std::string& path);
 
 // The conversion run. Unexpected conditions are raised as failures.
 void RunConversion();

@@ -30,7 +30,7 @@ namespace pm::win32 {
 using namespace pm::plat;
 namespace {
 
-HANDLE H(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+HANDLE ToHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 
 }  // namespace
 
@@ -47,16 +47,16 @@ FileHandle CreateFile(const std::string& path, std::uint32_t access, std::uint32
 
 bool FileSize(FileHandle file, std::uint64_t& size) {
     LONG high = 0;
-    const DWORD here = ::SetFilePointer(H(file), 0, &high, FILE_CURRENT);
+    const DWORD here = ::SetFilePointer(ToHandle(file), 0, &high, FILE_CURRENT);
     if (here == INVALID_SET_FILE_POINTER && ::GetLastError() != NO_ERROR) return false;
     const LONG hereHigh = high;
     high = 0;
-    const DWORD end = ::SetFilePointer(H(file), 0, &high, FILE_END);
+    const DWORD end = ::SetFilePointer(ToHandle(file), 0, &high, FILE_END);
     if (end == INVALID_SET_FILE_POINTER && ::GetLastError() != NO_ERROR) return false;
     const std::uint64_t endAt = (static_cast<std::uint64_t>(static_cast<DWORD>(high)) << 32) | end;
     const std::uint64_t hereAt = (static_cast<std::uint64_t>(static_cast<DWORD>(hereHigh)) << 32) | here;
     LONG backHigh = hereHigh;
-    if (::SetFilePointer(H(file), static_cast<LONG>(here), &backHigh, FILE_BEGIN) == INVALID_SET_FILE_POINTER &&
+    if (::SetFilePointer(ToHandle(file), static_cast<LONG>(here), &backHigh, FILE_BEGIN) == INVALID_SET_FILE_POINTER &&
         ::GetLastError() != NO_ERROR)
         return false;
     size = endAt - hereAt;
@@ -65,27 +65,27 @@ bool FileSize(FileHandle file, std::uint64_t& size) {
 
 bool ReadFile(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t& done) {
     DWORD n = 0;
-    const BOOL ok = ::ReadFile(H(file), buffer, count, &n, nullptr);
+    const BOOL ok = ::ReadFile(ToHandle(file), buffer, count, &n, nullptr);
     done = n;
     return ok != FALSE;
 }
 
 bool WriteFile(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t& done) {
     DWORD n = 0;
-    const BOOL ok = ::WriteFile(H(file), buffer, count, &n, nullptr);
+    const BOOL ok = ::WriteFile(ToHandle(file), buffer, count, &n, nullptr);
     done = n;
     return ok != FALSE;
 }
 
-bool FlushFileBuffers(FileHandle file) { return ::FlushFileBuffers(H(file)) != FALSE; }
+bool FlushFileBuffers(FileHandle file) { return ::FlushFileBuffers(ToHandle(file)) != FALSE; }
 
 bool SeekFile(FileHandle file, std::uint64_t offset) {
     LONG high = static_cast<LONG>(offset >> 32);
-    const DWORD low = ::SetFilePointer(H(file), static_cast<LONG>(offset & 0xFFFFFFFFu), &high, FILE_BEGIN);
+    const DWORD low = ::SetFilePointer(ToHandle(file), static_cast<LONG>(offset & 0xFFFFFFFFu), &high, FILE_BEGIN);
     return low != INVALID_SET_FILE_POINTER || ::GetLastError() == NO_ERROR;
 }
 
-bool SetEndOfFile(FileHandle file) { return ::SetEndOfFile(H(file)) != FALSE; }
+bool SetEndOfFile(FileHandle file) { return ::SetEndOfFile(ToHandle(file)) != FALSE; }
 
 bool GetFileAttributes(const std::string& path, std::uint32_t& attributes) {
     const DWORD found = ::GetFileAttributesA(path.c_str());
@@ -97,7 +97,7 @@ bool GetFileAttributes(const std::string& path, std::uint32_t& attributes) {
 bool SetFileAttributes(const std::string& path, std::uint32_t attributes) {
     return ::SetFileAttributesA(path.c_str(), attributes) != FALSE;
 }
-void CloseFile(FileHandle file) { ::CloseHandle(H(file)); }
+void CloseFile(FileHandle file) { ::CloseHandle(ToHandle(file)); }
 bool DeleteFile(const std::string& path) { return ::DeleteFileA(path.c_str()) != FALSE; }
 
 // Functions that not every 32-bit Windows has are looked up when first

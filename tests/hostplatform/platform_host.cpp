@@ -63,7 +63,7 @@ struct State {
     std::map<std::string, std::uint32_t> dosAttributes;
 };
 
-State& S() {
+State& Host() {
     static State state;
     return state;
 }
@@ -80,7 +80,7 @@ std::string Native(const std::string& path) {
 }
 
 bool Fail(std::uint32_t error) {
-    S().lastError = error;
+    Host().lastError = error;
     return false;
 }
 
@@ -96,7 +96,7 @@ std::uint32_t ErrnoToError(int error) {
 }
 
 bool InUse(const std::string& path) {
-    for (const auto& [handle, file] : S().files)
+    for (const auto& [handle, file] : Host().files)
         if (file.path == path) return true;
     return false;
 }
@@ -120,7 +120,7 @@ bool FolderLocked(const std::string& native) {
 }
 
 void MoveDosAttributes(const std::string& from, const std::string& to) {
-    auto& attributes = S().dosAttributes;
+    auto& attributes = Host().dosAttributes;
     auto it = attributes.find(from);
     if (it == attributes.end()) {
         attributes.erase(to);
@@ -128,6 +128,16 @@ void MoveDosAttributes(const std::string& from, const std::string& to) {
     }
     attributes[to] = it->second;
     attributes.erase(it);
+}
+
+// A file's attributes: directory and read-only from the file system, the
+// others from what the program and the tests set.
+std::uint32_t AttributesOf(const std::string& native, const struct stat& st) {
+    std::uint32_t attributes = S_ISDIR(st.st_mode) ? plat::AttributeDirectory : 0;
+    if (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR)) attributes |= plat::AttributeReadOnly;
+    auto it = Host().dosAttributes.find(native);
+    if (it != Host().dosAttributes.end()) attributes |= it->second;
+    return attributes;
 }
 
 bool ParentMissing(const std::string& native) {
@@ -142,7 +152,7 @@ bool ParentMissing(const std::string& native) {
 namespace standin {
 using namespace plat;
 
-std::uint32_t LastError() { return S().lastError; }
+std::uint32_t LastError() { return Host().lastError; }
 
 FileHandle CreateFile(const std::string& path, std::uint32_t access, std::uint32_t share,
                       std::uint32_t disposition) {
@@ -157,7 +167,7 @@ FileHandle CreateFile(const std::string& path, std::uint32_t access, std::uint32
         Fail(ErrorFileExists);
         return InvalidFile;
     }
-    for (const auto& [handle, file] : S().files) {
+    for (const auto& [handle, file] : Host().files) {
         if (file.path != native) continue;
         const bool conflict = ((access & GenericRead) && !(file.share & FileShareRead)) ||
                               ((access & GenericWrite) && !(file.share & FileShareWrite)) ||
@@ -190,27 +200,27 @@ FileHandle CreateFile(const std::string& path, std::uint32_t access, std::uint32
     if (disposition == OpenAlways) flags |= O_CREAT;
     // The handle's entry is made first: once the file exists, nothing may
     // fail (not even an allocation) before the handle is returned.
-    const FileHandle handle = S().nextFile++;
-    OpenFile& entry = S().files[handle];
+    const FileHandle handle = Host().nextFile++;
+    OpenFile& entry = Host().files[handle];
     entry = {-1, native, access, share};
     const int fd = ::open(native.c_str(), flags | O_CLOEXEC, 0644);
     if (fd < 0) {
         Fail(ErrnoToError(errno));
-        S().files.erase(handle);
+        Host().files.erase(handle);
         return InvalidFile;
     }
     entry.fd = fd;
     // Windows marks a file it creates or rewrites for backup.
-    if (!exists) S().dosAttributes[native] = AttributeArchive;
-    else if (disposition == CreateAlways) S().dosAttributes[native] |= AttributeArchive;
-    S().lastError = exists && (disposition == CreateAlways || disposition == OpenAlways) ? ErrorAlreadyExists
+    if (!exists) Host().dosAttributes[native] = AttributeArchive;
+    else if (disposition == CreateAlways) Host().dosAttributes[native] |= AttributeArchive;
+    Host().lastError = exists && (disposition == CreateAlways || disposition == OpenAlways) ? ErrorAlreadyExists
                                                                                           : ErrorSuccess;
     return handle;
 }
 
 bool FileSize(FileHandle file, std::uint64_t& size) {
     struct stat st {};
-    if (::fstat(S().files.at(file).fd, &st) != 0) return Fail(ErrnoToError(errno));
+    if (::fstat(Host().files.at(file).fd, &st) != 0) return Fail(ErrnoToError(errno));
     size = static_cast<std::uint64_t>(st.st_size);
     return true;
 }
@@ -219,7 +229,7 @@ bool ReadFile(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t&
     done = 0;
     const std::uint32_t want = count;
     while (done < want) {
-        const ssize_t n = ::read(S().files.at(file).fd, static_cast<char*>(buffer) + done, want - done);
+        const ssize_t n = ::read(Host().files.at(file).fd, static_cast<char*>(buffer) + done, want - done);
         if (n < 0) return Fail(ErrnoToError(errno));
         if (n == 0) break;
         done += static_cast<std::uint32_t>(n);
@@ -230,34 +240,34 @@ bool ReadFile(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t&
 bool WriteFile(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t& done) {
     done = 0;
     while (done < count) {
-        const ssize_t n = ::write(S().files.at(file).fd, static_cast<const char*>(buffer) + done, count - done);
+        const ssize_t n = ::write(Host().files.at(file).fd, static_cast<const char*>(buffer) + done, count - done);
         if (n < 0) return Fail(ErrnoToError(errno));
         done += static_cast<std::uint32_t>(n);
     }
     // Windows marks a file that is written for backup.
-    S().dosAttributes[S().files.at(file).path] |= AttributeArchive;
+    Host().dosAttributes[Host().files.at(file).path] |= AttributeArchive;
     return true;
 }
 
 bool FlushFileBuffers(FileHandle file) {
-    return ::fsync(S().files.at(file).fd) == 0 || Fail(ErrnoToError(errno));
+    return ::fsync(Host().files.at(file).fd) == 0 || Fail(ErrnoToError(errno));
 }
 
 bool SeekFile(FileHandle file, std::uint64_t offset) {
-    return ::lseek(S().files.at(file).fd, static_cast<off_t>(offset), SEEK_SET) >= 0 || Fail(ErrnoToError(errno));
+    return ::lseek(Host().files.at(file).fd, static_cast<off_t>(offset), SEEK_SET) >= 0 || Fail(ErrnoToError(errno));
 }
 
 bool SetEndOfFile(FileHandle file) {
-    const int fd = S().files.at(file).fd;
+    const int fd = Host().files.at(file).fd;
     const off_t at = ::lseek(fd, 0, SEEK_CUR);
     return (at >= 0 && ::ftruncate(fd, at) == 0) || Fail(ErrnoToError(errno));
 }
 
 void CloseFile(FileHandle file) {
-    auto it = S().files.find(file);
-    if (it == S().files.end()) return;
+    auto it = Host().files.find(file);
+    if (it == Host().files.end()) return;
     ::close(it->second.fd);
-    S().files.erase(it);
+    Host().files.erase(it);
 }
 
 bool DeleteFile(const std::string& path) {
@@ -266,7 +276,7 @@ bool DeleteFile(const std::string& path) {
     if (InUse(native)) return Fail(ErrorSharingViolation);
     if (ReadOnly(native) || FolderLocked(native)) return Fail(ErrorAccessDenied);
     if (::unlink(native.c_str()) != 0) return Fail(ErrnoToError(errno));
-    S().dosAttributes.erase(native);
+    Host().dosAttributes.erase(native);
     return true;
 }
 
@@ -312,10 +322,7 @@ bool GetFileAttributes(const std::string& path, std::uint32_t& attributes) {
     const std::string native = Native(path);
     struct stat st {};
     if (::stat(native.c_str(), &st) != 0) return Fail(ErrnoToError(errno));
-    attributes = S_ISDIR(st.st_mode) ? AttributeDirectory : 0;
-    if (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR)) attributes |= AttributeReadOnly;
-    auto it = S().dosAttributes.find(native);
-    if (it != S().dosAttributes.end()) attributes |= it->second;
+    attributes = AttributesOf(native, st);
     if (attributes == 0) attributes = AttributeNormal;
     return true;
 }
@@ -326,7 +333,7 @@ bool SetFileAttributes(const std::string& path, std::uint32_t attributes) {
     struct stat st {};
     if (::stat(native.c_str(), &st) != 0) return Fail(ErrnoToError(errno));
     ::chmod(native.c_str(), (attributes & AttributeReadOnly) ? (st.st_mode & ~0222u) : (st.st_mode | S_IWUSR));
-    S().dosAttributes[native] = attributes & (AttributeHidden | AttributeSystem | AttributeArchive);
+    Host().dosAttributes[native] = attributes & (AttributeHidden | AttributeSystem | AttributeArchive);
     return true;
 }
 
@@ -355,32 +362,29 @@ bool FindFirst(const std::string& pattern, std::uint32_t& attributes) {
     if (!found) return Fail(ErrorFileNotFound);
     struct stat st {};
     ::stat((folder + match).c_str(), &st);
-    attributes = S_ISDIR(st.st_mode) ? AttributeDirectory : 0;
-    if (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR)) attributes |= AttributeReadOnly;
-    auto it = S().dosAttributes.find(folder + match);
-    if (it != S().dosAttributes.end()) attributes |= it->second;
+    attributes = AttributesOf(folder + match, st);
     return true;
 }
 
 // ---- Registry ----
 
 std::int32_t RegOpenKeyEx(RegKey root, const std::string& subkey, std::uint32_t access, RegKey& key) {
-    S().registryOpens.push_back({subkey, access});
-    auto it = S().keys.find(Lower(subkey));
-    if (root != HkeyLocalMachine || it == S().keys.end()) return ErrorFileNotFound;
+    Host().registryOpens.push_back({subkey, access});
+    auto it = Host().keys.find(Lower(subkey));
+    if (root != HkeyLocalMachine || it == Host().keys.end()) return ErrorFileNotFound;
     if (it->second.readOnly && (access & ~(KeyQueryValue | 0x20018u))) return ErrorAccessDenied;
-    key = S().nextKey++;
-    S().openKeys[key] = it->first;
+    key = Host().nextKey++;
+    Host().openKeys[key] = it->first;
     return 0;
 }
 
 std::int32_t RegQueryValueEx(RegKey key, const std::string& name, std::uint32_t& type,
                              unsigned char* data, std::uint32_t& size) {
-    if (data && S().failDataRequest) {
-        S().failDataRequest = false;
+    if (data && Host().failDataRequest) {
+        Host().failDataRequest = false;
         return ErrorAccessDenied;
     }
-    const RegistryKey& k = S().keys.at(S().openKeys.at(key));
+    const RegistryKey& k = Host().keys.at(Host().openKeys.at(key));
     auto it = k.values.find(Lower(name));
     if (it == k.values.end()) return ErrorFileNotFound;
     const std::string& stored = it->second.data;
@@ -399,7 +403,7 @@ std::int32_t RegQueryValueEx(RegKey key, const std::string& name, std::uint32_t&
 }
 
 std::int32_t RegCloseKey(RegKey key) {
-    return S().openKeys.erase(key) ? 0 : 6;
+    return Host().openKeys.erase(key) ? 0 : 6;
 }
 
 // ---- Text ----
@@ -434,44 +438,44 @@ OrderPrefix MakeOrderPrefix(const char* text, std::size_t length, std::string* f
     return key;
 }
 
-bool IsDbcsLeadByte(unsigned char byte) { return S().leadBytes.count(byte) != 0; }
+bool IsDbcsLeadByte(unsigned char byte) { return Host().leadBytes.count(byte) != 0; }
 
 int MessageBox(const char* text, const char* caption, std::uint32_t style) {
-    S().boxes.push_back({text, caption, style});
+    Host().boxes.push_back({text, caption, style});
     return 1;
 }
 
 // ---- Version and privileges ----
 
 bool GetVersionEx(VersionInfo& info) {
-    ++S().versionQueries;
-    if (!S().versionSucceeds) return false;
-    info = S().version;
+    ++Host().versionQueries;
+    if (!Host().versionSucceeds) return false;
+    info = Host().version;
     return true;
 }
 
 bool OpenProcessToken(std::uint32_t access, TokenHandle& token) {
-    if (!S().tokenOpens || access != TokenAdjustPrivileges)
+    if (!Host().tokenOpens || access != TokenAdjustPrivileges)
         return Fail(ErrorAccessDenied);
-    ++S().openTokens;
+    ++Host().openTokens;
     token = 0x2000;
     return true;
 }
 
 bool LookupPrivilegeValue(const char* name, Luid& luid) {
-    if (!S().privileges.count(name)) return Fail(1313);
+    if (!Host().privileges.count(name)) return Fail(1313);
     luid.lowPart = static_cast<std::uint32_t>(std::hash<std::string>()(name) & 0xFFFF) + 2;
     luid.highPart = 0;
-    S().luids[luid.lowPart] = name;
+    Host().luids[luid.lowPart] = name;
     return true;
 }
 
 bool AdjustTokenPrivilege(TokenHandle, const Luid& luid, std::uint32_t attributes) {
-    S().adjustments.push_back({S().luids[luid.lowPart], attributes});
+    Host().adjustments.push_back({Host().luids[luid.lowPart], attributes});
     return true;
 }
 
-void CloseToken(TokenHandle) { --S().openTokens; }
+void CloseToken(TokenHandle) { --Host().openTokens; }
 
 // ---- Process and modules ----
 
@@ -481,14 +485,14 @@ bool FindCommittedRegion(std::uintptr_t, std::uintptr_t&) { return false; }
 
 std::uint32_t GetModuleFileName(ModuleHandle, char* buffer, std::uint32_t capacity) {
     if (capacity == 0) return 0;
-    const std::string& path = S().modulePath;
+    const std::string& path = Host().modulePath;
     const std::size_t n = std::min<std::size_t>(path.size(), capacity - 1);
     std::memcpy(buffer, path.data(), n);
     buffer[n] = '\0';
     return static_cast<std::uint32_t>(n);
 }
 
-bool IsDebuggerPresent() { return S().debugger; }
+bool IsDebuggerPresent() { return Host().debugger; }
 
 // The host has no debugger to hand a failure to: it says what a debugger
 // would have been given and ends the process as the system would.
@@ -506,7 +510,7 @@ std::uintptr_t LastThrowAddress() { return 0; }
     // process with its own code, which tests see.
     if (__lsan_do_recoverable_leak_check() != 0) std::_Exit(99);
 #endif
-    for (const host::ShownBox& box : S().boxes) {
+    for (const host::ShownBox& box : Host().boxes) {
         std::string text = box.text;
         std::replace(text.begin(), text.end(), '\n', '|');
         std::fprintf(stderr, "box 0x%X [%s] [%s]\n", box.style, box.caption.c_str(), text.c_str());
@@ -557,29 +561,29 @@ namespace host {
 
 void SetRegistryValue(const std::string& key, const std::string& name, std::uint32_t type,
                       const std::string& data) {
-    S().keys[Lower(key)].values[Lower(name)] = {type, data};
+    Host().keys[Lower(key)].values[Lower(name)] = {type, data};
 }
-void CreateRegistryKey(const std::string& key) { S().keys[Lower(key)]; }
-void SetRegistryKeyReadOnly(const std::string& key, bool readOnly) { S().keys[Lower(key)].readOnly = readOnly; }
-void FailNextDataRequest() { S().failDataRequest = true; }
-const std::vector<RegistryOpen>& RegistryOpens() { return S().registryOpens; }
-int OpenRegistryKeys() { return static_cast<int>(S().openKeys.size()); }
-const std::vector<ShownBox>& ShownBoxes() { return S().boxes; }
-void SetDbcsLeadBytes(const std::set<unsigned char>& leadBytes) { S().leadBytes = leadBytes; }
+void CreateRegistryKey(const std::string& key) { Host().keys[Lower(key)]; }
+void SetRegistryKeyReadOnly(const std::string& key, bool readOnly) { Host().keys[Lower(key)].readOnly = readOnly; }
+void FailNextDataRequest() { Host().failDataRequest = true; }
+const std::vector<RegistryOpen>& RegistryOpens() { return Host().registryOpens; }
+int OpenRegistryKeys() { return static_cast<int>(Host().openKeys.size()); }
+const std::vector<ShownBox>& ShownBoxes() { return Host().boxes; }
+void SetDbcsLeadBytes(const std::set<unsigned char>& leadBytes) { Host().leadBytes = leadBytes; }
 void SetVersion(const plat::VersionInfo& info, bool succeeds) {
-    S().version = info;
-    S().versionSucceeds = succeeds;
+    Host().version = info;
+    Host().versionSucceeds = succeeds;
 }
-int VersionQueries() { return S().versionQueries; }
-void SetTokenOpens(bool succeeds) { S().tokenOpens = succeeds; }
-const std::vector<Adjustment>& Adjustments() { return S().adjustments; }
-int OpenTokens() { return S().openTokens; }
-void SetModulePath(const std::string& path) { S().modulePath = path; }
-void SetDebuggerPresent(bool present) { S().debugger = present; }
-int OpenFiles() { return static_cast<int>(S().files.size()); }
+int VersionQueries() { return Host().versionQueries; }
+void SetTokenOpens(bool succeeds) { Host().tokenOpens = succeeds; }
+const std::vector<Adjustment>& Adjustments() { return Host().adjustments; }
+int OpenTokens() { return Host().openTokens; }
+void SetModulePath(const std::string& path) { Host().modulePath = path; }
+void SetDebuggerPresent(bool present) { Host().debugger = present; }
+int OpenFiles() { return static_cast<int>(Host().files.size()); }
 void Reset() {
-    for (auto& [handle, file] : S().files) ::close(file.fd);
-    S() = State{};
+    for (auto& [handle, file] : Host().files) ::close(file.fd);
+    Host() = State{};
 }
 
 }  // namespace host

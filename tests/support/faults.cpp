@@ -73,7 +73,7 @@ auto Pass(Member member, Args&&... args) {
 }
 
 // Counts a call; true when this one is to fail.
-bool Injected(const char* name) {
+bool MadeToFail(const char* name) {
     Switches& w = W();
     ++w.calls;
     if (w.failing.count(std::string_view(name))) return true;
@@ -102,7 +102,7 @@ std::uint32_t LastError() { return W().injected ? W().injectedError : Pass(&Call
 
 FileHandle CreateFile(const std::string& path, std::uint32_t access, std::uint32_t share, std::uint32_t disposition) {
     if (disposition != OpenExisting) CutPoint();
-    if (Injected("CreateFile")) {
+    if (MadeToFail("CreateFile")) {
         Fail(ErrorAccessDenied);
         return InvalidFile;
     }
@@ -110,13 +110,13 @@ FileHandle CreateFile(const std::string& path, std::uint32_t access, std::uint32
 }
 
 bool FileSize(FileHandle file, std::uint64_t& size) {
-    if (Injected("SetFilePointer")) return Fail(ErrorAccessDenied);
+    if (MadeToFail("SetFilePointer")) return Fail(ErrorAccessDenied);
     return Pass(&Calls::FileSize, file, size);
 }
 
 // A read made to fail falls short.
 bool ReadFile(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t& done) {
-    const bool cut = Injected("ReadFile");
+    const bool cut = MadeToFail("ReadFile");
     return Pass(&Calls::ReadFile, file, buffer, cut ? count / 2 : count, done);
 }
 
@@ -124,7 +124,7 @@ bool ReadFile(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t&
 // fail writes half and reports a full disk.
 bool WriteFile(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t& done) {
     CutPoint();
-    const bool full = Injected("WriteFile");
+    const bool full = MadeToFail("WriteFile");
     const std::uint32_t want = full ? count / 2 : count;
     std::uint32_t first = 0, second = 0;
     if (!Pass(&Calls::WriteFile, file, buffer, want / 2, first)) {
@@ -140,18 +140,18 @@ bool WriteFile(FileHandle file, const void* buffer, std::uint32_t count, std::ui
 
 bool FlushFileBuffers(FileHandle file) {
     CutPoint();
-    if (Injected("FlushFileBuffers")) return Fail(ErrorDiskFull);
+    if (MadeToFail("FlushFileBuffers")) return Fail(ErrorDiskFull);
     return Pass(&Calls::FlushFileBuffers, file);
 }
 
 bool SeekFile(FileHandle file, std::uint64_t offset) {
-    if (Injected("SetFilePointer")) return Fail(ErrorAccessDenied);
+    if (MadeToFail("SetFilePointer")) return Fail(ErrorAccessDenied);
     return Pass(&Calls::SeekFile, file, offset);
 }
 
 bool SetEndOfFile(FileHandle file) {
     CutPoint();
-    if (Injected("SetEndOfFile")) return Fail(ErrorDiskFull);
+    if (MadeToFail("SetEndOfFile")) return Fail(ErrorDiskFull);
     return Pass(&Calls::SetEndOfFile, file);
 }
 
@@ -159,14 +159,14 @@ void CloseFile(FileHandle file) { Pass(&Calls::CloseFile, file); }
 
 bool DeleteFile(const std::string& path) {
     CutPoint();
-    if (Injected("DeleteFile")) return Fail(ErrorAccessDenied);
+    if (MadeToFail("DeleteFile")) return Fail(ErrorAccessDenied);
     return Pass(&Calls::DeleteFile, path);
 }
 
 bool ReplaceFile(const std::string& replaced, const std::string& replacement) {
     if (W().hidden.count(std::string_view("ReplaceFileA"))) return Fail(ErrorCallNotImplemented);
     CutPoint();
-    if (Injected("ReplaceFile")) return Fail(ErrorAccessDenied);
+    if (MadeToFail("ReplaceFile")) return Fail(ErrorAccessDenied);
     if (const std::uint32_t answer = W().replaceAnswer) {
         // Refused after the replaced file was removed: the replacement
         // stays under its own name.
@@ -179,40 +179,40 @@ bool ReplaceFile(const std::string& replaced, const std::string& replacement) {
 bool MoveFileReplace(const std::string& from, const std::string& to) {
     if (W().hidden.count(std::string_view("MoveFileExA"))) return Fail(ErrorCallNotImplemented);
     CutPoint();
-    if (Injected("MoveFileEx")) return Fail(ErrorAccessDenied);
+    if (MadeToFail("MoveFileEx")) return Fail(ErrorAccessDenied);
     return Pass(&Calls::MoveFileReplace, from, to);
 }
 
 bool MoveFile(const std::string& from, const std::string& to) {
     CutPoint();
-    if (Injected("MoveFile")) return Fail(ErrorAccessDenied);
+    if (MadeToFail("MoveFile")) return Fail(ErrorAccessDenied);
     return Pass(&Calls::MoveFile, from, to);
 }
 
 bool GetFileAttributes(const std::string& path, std::uint32_t& attributes) {
-    if (Injected("GetFileAttributes")) return Fail(ErrorAccessDenied);
+    if (MadeToFail("GetFileAttributes")) return Fail(ErrorAccessDenied);
     return Pass(&Calls::GetFileAttributes, path, attributes);
 }
 
 bool SetFileAttributes(const std::string& path, std::uint32_t attributes) {
     CutPoint();
-    if (Injected("SetFileAttributes")) return Fail(ErrorAccessDenied);
+    if (MadeToFail("SetFileAttributes")) return Fail(ErrorAccessDenied);
     return Pass(&Calls::SetFileAttributes, path, attributes);
 }
 
 bool FindFirst(const std::string& pattern, std::uint32_t& attributes) {
-    if (Injected("FindFirstFile")) return Fail(ErrorAccessDenied);
+    if (MadeToFail("FindFirstFile")) return Fail(ErrorAccessDenied);
     return Pass(&Calls::FindFirst, pattern, attributes);
 }
 
 std::int32_t RegOpenKeyEx(RegKey root, const std::string& subkey, std::uint32_t access, RegKey& key) {
-    if (Injected("RegOpenKeyEx")) return ErrorAccessDenied;
+    if (MadeToFail("RegOpenKeyEx")) return ErrorAccessDenied;
     return Pass(&Calls::RegOpenKeyEx, root, subkey, access, key);
 }
 
 std::int32_t RegQueryValueEx(RegKey key, const std::string& name, std::uint32_t& type, unsigned char* data,
                              std::uint32_t& size) {
-    if (Injected("RegQueryValueEx")) return ErrorAccessDenied;
+    if (MadeToFail("RegQueryValueEx")) return ErrorAccessDenied;
     return Pass(&Calls::RegQueryValueEx, key, name, type, data, size);
 }
 
@@ -235,17 +235,17 @@ int MessageBox(const char* text, const char* caption, std::uint32_t style) {
 bool GetVersionEx(VersionInfo& info) { return Pass(&Calls::GetVersionEx, info); }
 
 bool OpenProcessToken(std::uint32_t access, TokenHandle& token) {
-    if (Injected("OpenProcessToken")) return Fail(ErrorAccessDenied);
+    if (MadeToFail("OpenProcessToken")) return Fail(ErrorAccessDenied);
     return Pass(&Calls::OpenProcessToken, access, token);
 }
 
 bool LookupPrivilegeValue(const char* name, Luid& luid) {
-    if (Injected("LookupPrivilegeValue")) return Fail(1313);  // ERROR_NO_SUCH_PRIVILEGE
+    if (MadeToFail("LookupPrivilegeValue")) return Fail(1313);  // ERROR_NO_SUCH_PRIVILEGE
     return Pass(&Calls::LookupPrivilegeValue, name, luid);
 }
 
 bool AdjustTokenPrivilege(TokenHandle token, const Luid& luid, std::uint32_t attributes) {
-    if (Injected("AdjustTokenPrivileges")) return Fail(ErrorAccessDenied);
+    if (MadeToFail("AdjustTokenPrivileges")) return Fail(ErrorAccessDenied);
     return Pass(&Calls::AdjustTokenPrivilege, token, luid, attributes);
 }
 
