@@ -1,0 +1,49 @@
+// The end-to-end tests' program:
+//
+//   e2e_tests Pictomap.exe PictomapFaults.exe [--full-disk DRIVE] [--relay-log FILE] [GoogleTest flags]
+//
+// --full-disk names a drive of a few KiB for the disk-full cases (skipped
+// without it). Under Wine, --relay-log names the file that receives the
+// tests' (and so the programs') standard error: Wine's relay trace of
+// MessageBoxA and the privilege functions, where each box's exact style and
+// the privilege steps are read.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "harness.h"
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    if (argc < 3) {
+        std::printf("usage: e2e_tests Pictomap.exe PictomapFaults.exe [--full-disk DRIVE] [--relay-log FILE]\n");
+        return 2;
+    }
+    char full[MAX_PATH];
+    ::GetFullPathNameA(argv[1], MAX_PATH, full, nullptr);
+    e2e::settings.program = full;
+    ::GetFullPathNameA(argv[2], MAX_PATH, full, nullptr);
+    e2e::settings.faultProgram = full;
+    std::string relayLog;
+    for (int i = 3; i + 1 < argc; i += 2) {
+        if (std::string(argv[i]) == "--full-disk") e2e::settings.fullDisk = argv[i + 1];
+        if (std::string(argv[i]) == "--relay-log") relayLog = argv[i + 1];
+    }
+    if (!relayLog.empty()) {
+        e2e::TraceFunctions(
+            "MessageBoxA;GetVersionExA;OpenProcessToken;LookupPrivilegeValueA;AdjustTokenPrivileges;CloseHandle");
+        ::SetEnvironmentVariableA("WINEDEBUG", "+relay");
+        e2e::SetRelayLog(relayLog);
+    }
+    char temp[MAX_PATH];
+    ::GetTempPathA(MAX_PATH, temp);
+    e2e::settings.scratch = e2e::Join(std::string(temp).substr(0, std::strlen(temp) - 1),
+                                      "pictomap-e2e-" + std::to_string(::GetCurrentProcessId()));
+    ::CreateDirectoryA(e2e::settings.scratch.c_str(), nullptr);
+
+    const int result = RUN_ALL_TESTS();
+
+    e2e::RemoveTree(e2e::settings.scratch);
+    e2e::DeleteKey();
+    return result;
+}

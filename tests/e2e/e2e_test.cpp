@@ -1,0 +1,627 @@
+// End-to-end tests of the real Pictomap.exe, as a user's machine runs it:
+// prepare the registry value and the files, start the program, find its
+// message box, read caption, text and icon, press OK, then check the exit
+// code and the exact bytes left on disk. The same on Windows and Wine.
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+namespace e2e {
+namespace {
+
+// ---- One run each: a table ----
+
+struct SingleRun {
+    const char* name;
+    std::function<void(const Home&)> prepare;
+    const char* caption;
+    std::function<std::string(const Home&)> text;  // a regular expression
+    unsigned long style;
+    DWORD exitCode;
+    // The configuration afterwards; null: there is none.
+    std::function<std::string(const Home&)> configuration;
+    bool withCfg = true;       // the home has a CFG folder
+    bool startInHome = false;  // the program starts in the home folder
+};
+
+std::string Index(const Home& home, const std::string& lines) {
+    WriteBytes(home.Inf(), lines);
+    return lines;
+}
+
+std::string Fixed(const char* text) { return text; }
+
+const SingleRun singleRuns[] = {
+    {"IndexMissing", [](const Home&) {}, "Error", [](const Home&) { return Fixed(TextIndexMissing); }, Error, 0,
+     nullptr},
+    {"ConfigurationWritten",
+     [](const Home& h) { Index(h, "b.bmp,Bob,2:5020/100 2:5021/7.1\r\na.gif,Al,1:2/3,9:9/9\r\nc.jpg,Cy,1:1/1\r\n"); },
+     "Information", [](const Home&) { return Fixed(TextConverted); }, Information, 0,
+     [](const Home& h) {
+         return "1:2/3=" + h.Picture("a.gif") + "\r\n2:5020/100=" + h.Picture("b.bmp") + "\r\n2:5021/7.1=" +
+                h.Picture("b.bmp") + "\r\n";
+     }},
+    {"NothingUsable", [](const Home& h) { Index(h, "a.jpg,x,1:2/3\r\nb.bmp,,1:2/3\r\nc.gif,x,bad 2:5020\r\n"); },
+     "Error", [](const Home&) { return Fixed(TextNothingFound); }, Error, 0, nullptr},
+    {"ExistingConfigurationMerged",
+     [](const Home& h) {
+         Index(h, "A.BMP,x,1:2/3\r\nn.gif,x,3:3/3\r\n");
+         WriteBytes(h.Cfg(), "x=1\r\n\r\nx=1\r\n1:2/3=" + h.Picture("a.bmp") + "\r\nB=x\r\na=y\r\n");
+     },
+     "Information", [](const Home&) { return Fixed(TextConverted); }, Information, 0,
+     [](const Home& h) {
+         return "\r\n1:2/3=" + h.Picture("a.bmp") + "\r\n3:3/3=" + h.Picture("n.gif") + "\r\na=y\r\nB=x\r\nx=1\r\nx=1\r\n";
+     }},
+    {"EmptyIndexRewritesConfigurationSorted",
+     [](const Home& h) {
+         Index(h, "");
+         WriteBytes(h.Cfg(), "b\r\nA");
+     },
+     "Information", [](const Home&) { return Fixed(TextConverted); }, Information, 0,
+     [](const Home&) { return Fixed("A\r\nb\r\n"); }},
+    {"HomeWithoutTrailingBackslash",
+     [](const Home& h) {
+         Index(h, "a.bmp,x,1:2/3\r\n");
+         SetHomeText(h.root);
+     },
+     "Error", [](const Home&) { return Fixed(TextIndexMissing); }, Error, 0, nullptr},
+    {"FolderNamedFmmp0000Inf", [](const Home& h) { ::CreateDirectoryA(h.Inf().c_str(), nullptr); }, "Error",
+     [](const Home&) { return Fixed(TextIndexMissing); }, Error, 0, nullptr},
+    // No home directory in the registry: the current folder is the home.
+    {"HomeMissingNoKey",
+     [](const Home& h) {
+         Index(h, "a.bmp,x,1:2/3\r\n");
+         DeleteKey();
+     },
+     "Information", [](const Home&) { return Fixed(TextConverted); }, Information, 0,
+     [](const Home&) { return Fixed("1:2/3=BMP\\a.bmp\r\n"); }, true, true},
+    {"HomeMissingNoValue",
+     [](const Home& h) {
+         Index(h, "a.bmp,x,1:2/3\r\n");
+         DeleteKey();
+         HKEY key;
+         ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SoftWare\\Velkorware\\Quernpost", 0, nullptr, 0, KEY_ALL_ACCESS,
+                           nullptr, &key, nullptr);
+         ::RegCloseKey(key);
+     },
+     "Information", [](const Home&) { return Fixed(TextConverted); }, Information, 0,
+     [](const Home&) { return Fixed("1:2/3=BMP\\a.bmp\r\n"); }, true, true},
+    {"HomeMissingZeroBytes",
+     [](const Home& h) {
+         Index(h, "a.bmp,x,1:2/3\r\n");
+         SetHome(REG_SZ, "");
+     },
+     "Information", [](const Home&) { return Fixed(TextConverted); }, Information, 0,
+     [](const Home&) { return Fixed("1:2/3=BMP\\a.bmp\r\n"); }, true, true},
+    {"HomeMissingOneNulByte",
+     [](const Home& h) {
+         Index(h, "a.bmp,x,1:2/3\r\n");
+         SetHome(REG_SZ, std::string(1, '\0'));
+     },
+     "Information", [](const Home&) { return Fixed(TextConverted); }, Information, 0,
+     [](const Home&) { return Fixed("1:2/3=BMP\\a.bmp\r\n"); }, true, true},
+    {"HomeMissingZeroBytesOfANumber",
+     [](const Home& h) {
+         Index(h, "a.bmp,x,1:2/3\r\n");
+         SetHome(REG_DWORD, "");
+     },
+     "Information", [](const Home&) { return Fixed(TextConverted); }, Information, 0,
+     [](const Home&) { return Fixed("1:2/3=BMP\\a.bmp\r\n"); }, true, true},
+    {"HomeStoredWithoutItsNul",
+     [](const Home& h) {
+         Index(h, "a.bmp,x,1:2/3\r\n");
+         SetHome(REG_SZ, h.root + "\\");
+     },
+     "Information", [](const Home&) { return Fixed(TextConverted); }, Information, 0,
+     [](const Home& h) { return "1:2/3=" + h.Picture("a.bmp") + "\r\n"; }},
+    {"HomeOfTypeNumber",
+     [](const Home& h) {
+         Index(h, "a.bmp,x,1:2/3\r\n");
+         SetHome(REG_DWORD, std::string("C:\\\0\0", 5));
+     },
+     "Application Error",
+     [](const Home&) { return FailureText("ERegistryException", "Invalid data type for 'HomeDir'"); }, Report, 1,
+     nullptr},
+    {"HomeOfTypeMultiText",
+     [](const Home& h) {
+         Index(h, "a.bmp,x,1:2/3\r\n");
+         SetHome(REG_MULTI_SZ, std::string("C:\\\0\0", 5));
+     },
+     "Application Error",
+     [](const Home&) { return FailureText("ERegistryException", "Invalid data type for 'HomeDir'"); }, Report, 1,
+     nullptr},
+    {"MissingCfgFolder", [](const Home& h) { Index(h, "a.bmp,x,1:2/3\r\n"); }, "Application Error",
+     [](const Home& h) { return FailureText("EFCreateError", "Cannot create file " + h.Cfg()); }, Report, 1, nullptr,
+     false},
+    {"ReadOnlyConfiguration",
+     [](const Home& h) {
+         Index(h, "a.bmp,x,1:2/3\r\n");
+         WriteBytes(h.Cfg(), "old=1\r\n");
+         ::SetFileAttributesA(h.Cfg().c_str(), FILE_ATTRIBUTE_READONLY);
+     },
+     "Application Error", [](const Home& h) { return FailureText("EFCreateError", "Cannot create file " + h.Cfg()); },
+     Report, 1, [](const Home&) { return Fixed("old=1\r\n"); }},
+    {"ConfigurationDated1970IsKept",
+     [](const Home& h) {
+         Index(h, "a.bmp,x,1:2/3\r\n");
+         WriteBytes(h.Cfg(), "kept=1\r\n");
+         const HANDLE file =
+             ::CreateFileA(h.Cfg().c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+         const ULONGLONG ticks = 11644473600ULL * 10000000ULL;
+         FILETIME time{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+         ::SetFileTime(file, nullptr, nullptr, &time);
+         ::CloseHandle(file);
+     },
+     "Information", [](const Home&) { return Fixed(TextConverted); }, Information, 0,
+     [](const Home& h) { return "1:2/3=" + h.Picture("a.bmp") + "\r\nkept=1\r\n"; }},
+};
+
+class OneRun : public ::testing::TestWithParam<SingleRun> {};
+
+TEST_P(OneRun, ShowsItsBoxAndLeavesItsFile) {
+    const SingleRun& c = GetParam();
+    const Home home = FreshHome(c.withCfg);
+    c.prepare(home);
+    ExpectOneBox(Start(settings.program, c.startInHome ? home.root : settings.scratch), c.caption, c.text(home),
+                 c.style, c.exitCode);
+    if (c.configuration) {
+        CheckEqual(ReadBytes(home.Cfg()), c.configuration(home), "configuration");
+        Check(CountEntries(Join(home.root, "CFG")) == 1, "files left beside the configuration");
+    } else {
+        Check(!Exists(home.Cfg()), "configuration made");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EndToEnd, OneRun, ::testing::ValuesIn(singleRuns),
+                         [](const ::testing::TestParamInfo<SingleRun>& p) { return p.param.name; });
+
+// ---- The home and the configuration ----
+
+TEST(EndToEnd, ExpandableHomeIsNotExpanded) {
+    const Home home = FreshHome();
+    const std::string literal = Join(home.root, "%HOMEDRIVE%");
+    MakeHome(literal);
+    WriteBytes(Join(literal, "BMP\\fmmp0000.inf"), "a.bmp,x,1:2/3\r\n");
+    SetHome(REG_EXPAND_SZ, std::string("%HOMEDRIVE%\\") + '\0');
+    ExpectOneBox(Start(settings.program, home.root), "Information", TextConverted, Information, 0);
+    CheckEqual(ReadBytes(Join(literal, "CFG\\PictoCfg.cfg")), "1:2/3=%HOMEDRIVE%\\BMP\\a.bmp\r\n", "configuration");
+}
+
+TEST(EndToEnd, ConfigurationHeldOpenForWriting) {
+    const Home home = FreshHome();
+    WriteBytes(home.Inf(), "a.bmp,x,1:2/3\r\n");
+    WriteBytes(home.Cfg(), "old=1\r\n");
+    const HANDLE other = ::CreateFileA(home.Cfg().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                       OPEN_EXISTING, 0, nullptr);
+    ExpectOneBox(Start(settings.program, settings.scratch), "Application Error",
+                 FailureText("EFOpenError", "Cannot open file " + home.Cfg()), Report, 1);
+    ::CloseHandle(other);
+    CheckEqual(ReadBytes(home.Cfg()), "old=1\r\n", "configuration");
+}
+
+bool SystemOrder(const std::string& a, const std::string& b) {
+    return ::CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()), b.data(),
+                            static_cast<int>(b.size())) == CSTR_LESS_THAN;
+}
+
+// Hyphens, apostrophes and dashes around character 256 of a line: the
+// configuration's lines and the index's, which differ only there, are all
+// kept, in the system's order.
+TEST(EndToEnd, LongLinesDifferingInAHyphenOrAnApostrophe) {
+    const Home home = FreshHome();
+    const std::string lead = "1:2/3=" + home.Picture("");
+    std::string index, configuration;
+    std::vector<std::string> lines;
+    for (std::size_t at = 250; at <= 262; ++at) {
+        const std::string name = std::string(at - lead.size(), 'p');
+        index += name + "'x.bmp,N,1:2/3\r\n";
+        configuration += lead + name + "-x.bmp\r\n";
+        lines.push_back(lead + name + "'x.bmp");
+        lines.push_back(lead + name + "-x.bmp");
+    }
+    WriteBytes(home.Inf(), index);
+    WriteBytes(home.Cfg(), configuration);
+    ExpectOneBox(Start(settings.program, settings.scratch), "Information", TextConverted, Information, 0);
+    std::sort(lines.begin(), lines.end(), SystemOrder);
+    std::string expected;
+    for (const std::string& line : lines) expected += line + "\r\n";
+    CheckEqual(ReadBytes(home.Cfg()), expected, "configuration");
+}
+
+TEST(EndToEnd, LongLinesWrittenInTheSystemsOrder) {
+    const Home home = FreshHome();
+    const std::string p(255, 'p');
+    WriteBytes(home.Inf(), "");
+    WriteBytes(home.Cfg(), p + "-a-b\r\n" + p + "-ab\r\n");
+    ExpectOneBox(Start(settings.program, settings.scratch), "Information", TextConverted, Information, 0);
+    const std::string a = p + "-a-b", b = p + "-ab";
+    CheckEqual(ReadBytes(home.Cfg()), SystemOrder(b, a) ? b + "\r\n" + a + "\r\n" : a + "\r\n" + b + "\r\n",
+               "configuration");
+}
+
+TEST(EndToEnd, HiddenAndSystemConfigurationStaysSo) {
+    const Home home = FreshHome();
+    WriteBytes(home.Inf(), "a.bmp,x,1:2/3\r\n");
+    WriteBytes(home.Cfg(), "old=1\r\n");
+    ::SetFileAttributesA(home.Cfg().c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    ExpectOneBox(Start(settings.program, settings.scratch), "Information", TextConverted, Information, 0);
+    CheckEqual(ReadBytes(home.Cfg()), "1:2/3=" + home.Picture("a.bmp") + "\r\nold=1\r\n", "configuration");
+    const DWORD attributes = ::GetFileAttributesA(home.Cfg().c_str());
+    Check(attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) ==
+                                                       (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM),
+          "attributes now " + std::to_string(attributes));
+}
+
+TEST(EndToEnd, OneHundredAndTwentyLeftoverTemporaryFiles) {
+    const Home home = FreshHome();
+    WriteBytes(home.Inf(), "a.bmp,x,1:2/3\r\n");
+    WriteBytes(home.Cfg(), "old=1\r\n");
+    for (int n = 0; n < 100; ++n) {
+        char name[16];
+        std::snprintf(name, sizeof name, "PictoCfg.~%02d", n);
+        WriteBytes(Join(home.root, std::string("CFG\\") + name), "stale");
+    }
+    for (int n = 0; n < 20; ++n) WriteBytes(home.Cfg() + "." + std::to_string(n) + ".tmp", "stale");
+    ExpectOneBox(Start(settings.program, settings.scratch), "Information", TextConverted, Information, 0);
+    CheckEqual(ReadBytes(home.Cfg()), "1:2/3=" + home.Picture("a.bmp") + "\r\nold=1\r\n", "configuration");
+    Check(CountEntries(Join(home.root, "CFG")) <= 120, "leftovers grew");
+}
+
+TEST(EndToEnd, ConfigurationPathsOf250To259Characters) {
+    for (std::size_t length = 250; length < 260; ++length) {
+        SCOPED_TRACE(length);
+        const Home base = FreshHome();
+        const std::size_t fill = length - base.root.size() - std::strlen("\\x\\CFG\\PictoCfg.cfg") + 1;
+        const Home home = MakeHome(Join(base.root, std::string(fill, 'd')));
+        Check(home.Cfg().size() == length, "path of " + std::to_string(home.Cfg().size()));
+        WriteBytes(home.Inf(), "a.bmp,x,1:2/3\r\n");
+        for (const bool existing : {false, true}) {
+            if (existing) WriteBytes(home.Cfg(), "old=1\r\n");
+            ExpectOneBox(Start(settings.program, settings.scratch), "Information", TextConverted, Information, 0);
+            CheckEqual(ReadBytes(home.Cfg()), "1:2/3=" + home.Picture("a.bmp") + (existing ? "\r\nold=1\r\n" : "\r\n"),
+                       "configuration");
+            Check(CountEntries(Join(home.root, "CFG")) == 1, "temporary file left");
+        }
+    }
+}
+
+TEST(EndToEnd, FolderThatTakesNoNewFile) {
+    const Home home = FreshHome();
+    WriteBytes(home.Inf(), "a.bmp,x,1:2/3\r\n");
+    const std::string folder = Join(home.root, "CFG");
+    if (!SetUnixMode(folder, 0755)) GTEST_SKIP() << "folder rights are set with access lists on Windows";
+    for (const std::string& old : {std::string(500, 'o') + "\r\n", std::string("o\r\n")}) {
+        WriteBytes(home.Cfg(), old);
+        SetUnixMode(folder, 0555);
+        ExpectOneBox(Start(settings.program, settings.scratch), "Information", TextConverted, Information, 0);
+        SetUnixMode(folder, 0755);
+        CheckEqual(ReadBytes(home.Cfg()), "1:2/3=" + home.Picture("a.bmp") + "\r\n" + old, "configuration");
+    }
+    ::DeleteFileA(home.Cfg().c_str());
+    SetUnixMode(folder, 0555);
+    ExpectOneBox(Start(settings.program, settings.scratch), "Application Error",
+                 FailureText("EFCreateError", "Cannot create file " + home.Cfg()), Report, 1);
+    SetUnixMode(folder, 0755);
+    Check(!Exists(home.Cfg()), "configuration made");
+}
+
+// A folder that may be written but not listed. With the configuration
+// there, it is read and rewritten. Without it, Windows answers "not found"
+// for the name and makes the file. Wine cannot tell whether a name is there
+// in a folder it may not list (nor make a file there, as a plain rewrite
+// would fail too): the configuration is then not taken as missing, and the
+// run ends with "Cannot open file", nothing written.
+TEST(EndToEnd, FolderThatCannotBeListed) {
+    const Home home = FreshHome();
+    WriteBytes(home.Inf(), "a.bmp,x,1:2/3\r\n");
+    const std::string folder = Join(home.root, "CFG");
+    if (!SetUnixMode(folder, 0755)) GTEST_SKIP() << "folder rights are set with access lists on Windows";
+    for (const bool present : {true, false}) {
+        if (present) WriteBytes(home.Cfg(), "kept=1\r\n");
+        else ::DeleteFileA(home.Cfg().c_str());
+        SetUnixMode(folder, 0333);
+        const e2e::Run run = Start(settings.program, settings.scratch);
+        SetUnixMode(folder, 0755);
+        if (present) {
+            ExpectOneBox(run, "Information", TextConverted, Information, 0);
+            CheckEqual(ReadBytes(home.Cfg()), "1:2/3=" + home.Picture("a.bmp") + "\r\nkept=1\r\n", "configuration");
+        } else {
+            ExpectOneBox(run, "Application Error", FailureText("EFOpenError", "Cannot open file " + home.Cfg()), Report,
+                         1);
+            Check(!Exists(home.Cfg()), "configuration made");
+        }
+    }
+}
+
+TEST(EndToEnd, IndexTooLargeForA32BitProgramsMemory) {
+    // 100 million empty lines: their records alone need more than the 2 GB
+    // a 32-bit program has.
+    const Home home = FreshHome();
+    WriteBytes(home.Inf(), std::string(100u * 1000 * 1000, '\n'));
+    WriteBytes(home.Cfg(), "kept=1\r\n");
+    ExpectOneBox(Start(settings.program, settings.scratch), "Application Error",
+                 FailureText("EOutOfMemory", "Out of memory"), Report, 1);
+    CheckEqual(ReadBytes(home.Cfg()), "kept=1\r\n", "configuration");
+    ::DeleteFileA(home.Inf().c_str());
+}
+
+TEST(EndToEnd, ConfigurationOf2GiB) {
+    const Home home = FreshHome();
+    WriteBytes(home.Inf(), "a.bmp,x,1:2/3\r\n");
+    const HANDLE file = ::CreateFileA(home.Cfg().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    LARGE_INTEGER size;
+    size.QuadPart = 0x80000000LL;
+    const bool made = file != INVALID_HANDLE_VALUE && ::SetFilePointerEx(file, size, nullptr, FILE_BEGIN) &&
+                      ::SetEndOfFile(file);
+    ::CloseHandle(file);
+    if (!made) GTEST_SKIP() << "no room for a file of 2 GiB";
+    ExpectOneBox(Start(settings.program, settings.scratch), "Application Error",
+                 FailureText("EReadError", "Stream read error"), Report, 1);
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    ::GetFileAttributesExA(home.Cfg().c_str(), GetFileExInfoStandard, &data);
+    Check(data.nFileSizeHigh == 0 && data.nFileSizeLow == 0x80000000u, "configuration changed");
+    ::DeleteFileA(home.Cfg().c_str());
+}
+
+// ---- The test build: start-up, faults, older systems, cuts ----
+
+TEST(EndToEnd, TestBuildRunsNormallyWithoutASwitch) {
+    FreshHome();
+    ExpectOneBox(Start(settings.faultProgram, settings.scratch), "Error", TextIndexMissing, Error, 0);
+}
+
+// A failure or a processor fault in a start-up step: the runtime-error box,
+// and the run never starts.
+class FailureAtStartup : public ::testing::TestWithParam<const char*> {};
+TEST_P(FailureAtStartup, ShowsTheRuntimeErrorBox) {
+    const Home home = FreshHome();
+    WriteBytes(home.Inf(), "a.bmp,x,1:2/3\r\n");
+    ExpectOneBox(StartFaulty({{"PICTOMAP_FAIL_STARTUP", GetParam()}}), "Error", "Runtime error 217 at [0-9A-F]{8}",
+                 Plain, 217);
+    Check(!Exists(home.Cfg()), "the run started");
+}
+INSTANTIATE_TEST_SUITE_P(EndToEnd, FailureAtStartup, ::testing::Values("1", "access"),
+                         [](const ::testing::TestParamInfo<const char*>& p) {
+                             return std::string(p.param) == "1" ? "OutOfMemory" : "AccessViolation";
+                         });
+
+struct ProcessorFault {
+    const char* fault;
+    const char* kind;
+    const char* message;
+};
+class ProcessorFaultInTheRun : public ::testing::TestWithParam<ProcessorFault> {};
+TEST_P(ProcessorFaultInTheRun, IsReported) {
+    FreshHome();
+    ExpectOneBox(StartFaulty({{"PICTOMAP_FAIL_RUN", GetParam().fault}}), "Application Error",
+                 FailureText(GetParam().kind, GetParam().message, "PictomapFaults"), Report, 1);
+}
+INSTANTIATE_TEST_SUITE_P(EndToEnd, ProcessorFaultInTheRun,
+                         ::testing::Values(ProcessorFault{"access", "EAccessViolation", "Access violation"},
+                                           ProcessorFault{"stack", "EStackOverflow", "Stack overflow"}),
+                         [](const ::testing::TestParamInfo<ProcessorFault>& p) { return p.param.kind; });
+
+TEST(EndToEnd, TheRuntimesOwnFailureKeepsItsAddress) {
+    FreshHome();
+    const e2e::Run run = StartFaulty({{"PICTOMAP_FAIL_RUN", "length"}});
+    ExpectOneBox(run, "Application Error", FailureText("EOutOfMemory", "Out of memory", "PictomapFaults"), Report, 1);
+    Check(!run.boxes.empty() && run.boxes[0].text.find("at 00000000") == std::string::npos, "no raise address");
+}
+
+// As on NT 4.0 (no ReplaceFileA) and on 95, 98, Me (MoveFileExA not
+// implemented either): the configuration is saved whole and keeps its
+// attributes, new or existing.
+class OlderSystem : public ::testing::TestWithParam<const char*> {};
+TEST_P(OlderSystem, SavesWholeAndKeepsAttributes) {
+    for (const bool existing : {false, true}) {
+        SCOPED_TRACE(existing ? "existing configuration" : "no configuration");
+        const Home home = FreshHome();
+        WriteBytes(home.Inf(), "a.bmp,x,1:2/3\r\n");
+        if (existing) {
+            WriteBytes(home.Cfg(), std::string(300, 'o') + "\r\n");
+            ::SetFileAttributesA(home.Cfg().c_str(), FILE_ATTRIBUTE_HIDDEN);
+        }
+        ExpectOneBox(StartFaulty({{"PICTOMAP_HIDE", GetParam()}}), "Information", TextConverted, Information, 0);
+        CheckEqual(ReadBytes(home.Cfg()),
+                   "1:2/3=" + home.Picture("a.bmp") + "\r\n" + (existing ? std::string(300, 'o') + "\r\n" : ""),
+                   "configuration");
+        if (existing) Check((::GetFileAttributesA(home.Cfg().c_str()) & FILE_ATTRIBUTE_HIDDEN) != 0, "not hidden");
+        Check(CountEntries(Join(home.root, "CFG")) == 1, "temporary file left");
+    }
+}
+INSTANTIATE_TEST_SUITE_P(EndToEnd, OlderSystem, ::testing::Values("ReplaceFileA", "ReplaceFileA,MoveFileExA"),
+                         [](const ::testing::TestParamInfo<const char*>& p) {
+                             return std::string(p.param).find("MoveFileExA") != std::string::npos ? "Windows9x"
+                                                                                                   : "NT4";
+                         });
+
+// The test build ended at once (as if killed, or the power lost) at each
+// moment of a save in turn: before every call that can change the disk and
+// in the middle of every write. Afterwards the configuration holds the old
+// or the new bytes, or only the old file under the backup name; the next
+// run of Pictomap.exe then writes exactly what an uncut run writes, keeps
+// the file hidden, and leaves nothing beside it.
+class CutOff : public ::testing::TestWithParam<const char*> {};
+TEST_P(CutOff, AtEveryMomentOfASaveLosesNothing) {
+    const std::string old = "z=1\r\nq=2\r\n";
+    const auto prepare = [&] {
+        const Home home = FreshHome();
+        WriteBytes(home.Inf(), "a.bmp,x,1:2/3 1:2/4\r\nb.gif,x,2:2/2\r\n");
+        WriteBytes(home.Cfg(), old);
+        ::SetFileAttributesA(home.Cfg().c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+        return home;
+    };
+    const auto hidden = [](const Home& home) {
+        const DWORD attributes = ::GetFileAttributesA(home.Cfg().c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) ==
+                                                            (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    };
+    Home home = prepare();
+    ExpectOneBox(Start(settings.program, settings.scratch), "Information", TextConverted, Information, 0);
+    const std::string fresh = ReadBytes(home.Cfg());
+    int cuts = 0;
+    for (int cut = 1; cut < 60; ++cut) {
+        SCOPED_TRACE("cut " + std::to_string(cut));
+        home = prepare();
+        const e2e::Run run = StartFaulty({{"PICTOMAP_HIDE", GetParam()}, {"PICTOMAP_CUT", std::to_string(cut)}});
+        if (run.exitCode == 0) {
+            ExpectOneBox(run, "Information", TextConverted, Information, 0);
+            CheckEqual(ReadBytes(home.Cfg()), fresh, "configuration uncut");
+            break;
+        }
+        ++cuts;
+        Check(run.exitCode == 86 && run.boxes.empty(), "exit code " + std::to_string(run.exitCode));
+        if (Exists(home.Cfg())) {
+            const std::string now = ReadBytes(home.Cfg());
+            Check(now == old || now == fresh, "configuration: " + Show(now));
+            Check(hidden(home), "attributes lost");
+        } else {
+            CheckEqual(ReadBytes(Join(home.root, "CFG\\PictoCfg.~BK")), old, "backup");
+        }
+        ExpectOneBox(Start(settings.program, settings.scratch), "Information", TextConverted, Information, 0);
+        CheckEqual(ReadBytes(home.Cfg()), fresh, "configuration after the next run");
+        Check(hidden(home), "attributes lost after the next run");
+        Check(CountEntries(Join(home.root, "CFG")) == 1, "files left beside the configuration");
+    }
+    Check(cuts >= 5, "only " + std::to_string(cuts) + " cuts");
+}
+INSTANTIATE_TEST_SUITE_P(EndToEnd, CutOff, ::testing::Values("", "ReplaceFileA,MoveFileExA"),
+                         [](const ::testing::TestParamInfo<const char*>& p) {
+                             return *p.param ? "Windows9x" : "Windows2000AndLater";
+                         });
+
+TEST(EndToEnd, WithADebuggerAttached) {
+    const Home home = FreshHome();
+    WriteBytes(home.Inf(), "a.bmp,x,1:2/3\r\n");
+    WriteBytes(home.Cfg(), "old=1\r\n");
+    ::SetFileAttributesA(home.Cfg().c_str(), FILE_ATTRIBUTE_READONLY);
+    const Debugged run = Debug(settings.program, settings.scratch);
+    ::SetFileAttributesA(home.Cfg().c_str(), FILE_ATTRIBUTE_NORMAL);
+    Check(run.boxes == 0, std::to_string(run.boxes) + " boxes shown");
+    Check(run.failures == 2, "the failure reached the debugger " + std::to_string(run.failures) +
+                                 " times, expected twice (first and second chance)");
+    CheckEqual(run.kind, "EFCreateError", "kind given to the debugger");
+    CheckEqual(run.message, "Cannot create file " + home.Cfg(), "message given to the debugger");
+    Check(run.address >= run.moduleStart && run.address < run.moduleEnd, "raise address outside the program");
+    Check(run.exitCode == 0xE0504D31u, "exit code " + std::to_string(run.exitCode) + ", not the exception's");
+    CheckEqual(ReadBytes(home.Cfg()), "old=1\r\n", "configuration");
+}
+
+// Under each Windows that Wine can pretend to be: the outcomes and the save,
+// and (traced) the privilege steps: on NT 4 and 5 one version query, then
+// for each of the two privileges the token opened for adjusting, the name
+// looked up, the adjustment and the token closed; elsewhere the version
+// query alone.
+class AsVersion : public ::testing::TestWithParam<const char*> {
+protected:
+    void TearDown() override { SetProgramVersion(nullptr); }
+};
+TEST_P(AsVersion, EveryOutcomeAndThePrivileges) {
+    const std::string version = GetParam();
+    SetProgramVersion(version.c_str());
+    const Home home = FreshHome();
+    ExpectOneBox(Start(settings.program, settings.scratch), "Error", TextIndexMissing, Error, 0);
+    WriteBytes(home.Inf(), "b.bmp,B,2:5020/100\r\na.gif,A,1:2/3\r\n");
+    const e2e::Run written = Start(settings.program, settings.scratch);
+    ExpectOneBox(written, "Information", TextConverted, Information, 0);
+    CheckEqual(ReadBytes(home.Cfg()), "1:2/3=" + home.Picture("a.gif") + "\r\n2:5020/100=" + home.Picture("b.bmp") + "\r\n",
+               "configuration");
+    if (Tracing())
+        CheckPrivilegeCalls(written, version == "nt40" || version == "win2k" || version == "winxp" || version == "win2003");
+    ::SetFileAttributesA(home.Cfg().c_str(), FILE_ATTRIBUTE_HIDDEN);
+    WriteBytes(home.Inf(), "c.bmp,C,3:3/3\r\n");
+    ExpectOneBox(Start(settings.program, settings.scratch), "Information", TextConverted, Information, 0);
+    CheckEqual(ReadBytes(home.Cfg()),
+               "1:2/3=" + home.Picture("a.gif") + "\r\n2:5020/100=" + home.Picture("b.bmp") + "\r\n3:3/3=" +
+                   home.Picture("c.bmp") + "\r\n",
+               "configuration merged");
+    Check((::GetFileAttributesA(home.Cfg().c_str()) & FILE_ATTRIBUTE_HIDDEN) != 0, "no longer hidden");
+    ::SetFileAttributesA(home.Cfg().c_str(), FILE_ATTRIBUTE_READONLY);
+    ExpectOneBox(Start(settings.program, settings.scratch), "Application Error",
+                 FailureText("EFCreateError", "Cannot create file " + home.Cfg()), Report, 1);
+    ::SetFileAttributesA(home.Cfg().c_str(), FILE_ATTRIBUTE_NORMAL);
+    WriteBytes(home.Inf(), "a.jpg,x,1:2/3\r\n");
+    ::DeleteFileA(home.Cfg().c_str());
+    ExpectOneBox(Start(settings.program, settings.scratch), "Error", TextNothingFound, Error, 0);
+    Check(CountEntries(Join(home.root, "CFG")) == 0, "file left");
+}
+INSTANTIATE_TEST_SUITE_P(EndToEnd, AsVersion,
+                         ::testing::Values("win95", "win98", "winme", "nt40", "win2k", "winxp", "win2003", "win7",
+                                           "win10"));
+
+// ---- A small disk ----
+
+// The old configuration fits, the new one only where the old one's room is
+// used again. Rewriting the file in place needs room for its growth alone.
+struct Disk {
+    const char* name;
+    bool roomForGrowth;  // else 2 KiB are left
+    bool lockFolder;     // no new file in the folder
+};
+class SmallDisk : public ::testing::TestWithParam<Disk> {};
+TEST_P(SmallDisk, SavesWhatFitsAndKeepsTheOldFileOtherwise) {
+    if (settings.fullDisk.empty()) GTEST_SKIP() << "no small disk given (--full-disk)";
+    const Disk& disk = GetParam();
+    const Home home = MakeHome(Join(settings.fullDisk, "home"));
+    std::string index, old;
+    for (int i = 0; i < 400; ++i) {
+        const std::string n = std::to_string(i);
+        index.append("p").append(n).append(".bmp,n,1:1/").append(n).append("\r\n");
+    }
+    for (int i = 0; i < 900; ++i) old.append("2:2/").append(std::to_string(i)).append("=C:\\Mail\\BMP\\old.bmp\r\n");
+    WriteBytes(home.Inf(), index);
+    WriteBytes(home.Cfg(), old);
+    if (!disk.roomForGrowth) {
+        ULARGE_INTEGER free{};
+        ::GetDiskFreeSpaceExA((settings.fullDisk + "\\").c_str(), &free, nullptr, nullptr);
+        if (free.QuadPart > 2048)
+            WriteBytes(Join(home.root, "filler"), std::string(static_cast<std::size_t>(free.QuadPart - 2048), 'f'));
+    }
+    if (disk.lockFolder && !SetUnixMode(Join(home.root, "CFG"), 0555)) {
+        RemoveTree(home.root);
+        GTEST_SKIP() << "folder rights are set with access lists on Windows";
+    }
+    if (disk.roomForGrowth) {
+        ExpectOneBox(Start(settings.program, settings.scratch), "Information", TextConverted, Information, 0);
+        // Every old line and every new one, nothing else.
+        const std::string now = "\n" + ReadBytes(home.Cfg());
+        std::size_t expected = old.size();
+        bool all = true;
+        for (int i = 0; i < 900; ++i)
+            all = all && now.find("\n2:2/" + std::to_string(i) + "=C:\\Mail\\BMP\\old.bmp\r\n") != std::string::npos;
+        for (int i = 0; i < 400; ++i) {
+            const std::string line =
+                "1:1/" + std::to_string(i) + "=" + home.Picture("p" + std::to_string(i) + ".bmp") + "\r\n";
+            expected += line.size();
+            all = all && now.find("\n" + line) != std::string::npos;
+        }
+        Check(all && now.size() == expected + 1, "configuration not merged");
+    } else {
+        // By the time the report is shown, the program has closed and
+        // removed its files: the configuration opens with no sharing.
+        const auto closed = [&] {
+            const HANDLE h = ::CreateFileA(home.Cfg().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                           0, nullptr);
+            Check(h != INVALID_HANDLE_VALUE, "configuration still open while the report is shown");
+            if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
+            Check(CountEntries(Join(home.root, "CFG")) == 1, "temporary file still there while the report is shown");
+        };
+        ExpectOneBox(Start(settings.program, settings.scratch, closed), "Application Error",
+                     FailureText("EWriteError", "Stream write error"), Report, 1);
+        CheckEqual(ReadBytes(home.Cfg()), old, "configuration");
+    }
+    Check(CountEntries(Join(home.root, "CFG")) == 1, "temporary file left");
+    SetUnixMode(Join(home.root, "CFG"), 0755);
+    RemoveTree(home.root);
+}
+INSTANTIATE_TEST_SUITE_P(EndToEnd, SmallDisk,
+                         ::testing::Values(Disk{"TooFullForASecondCopy", true, false}, Disk{"Full", false, false},
+                                           Disk{"FullWhileRewritingInPlace", false, true}),
+                         [](const ::testing::TestParamInfo<Disk>& p) { return p.param.name; });
+
+}  // namespace
+}  // namespace e2e
