@@ -34,86 +34,9 @@ const Way Ways[] = {
     {"folder that takes no new file", SaveWay::InPlace, LockFolder},
 };
 
-std::string Outcome(const std::function<void()>& save) {
-    try {
-        save();
-    } catch (const Exception& failure) {
-        return std::string(failure.KindName()) + ": " + failure.Message();
-    }
-    return {};
-}
-
 std::uint32_t AttributesOf(const std::string& path) {
     std::uint32_t attributes = 0;
     return plat::GetFileAttributes(path, attributes) ? attributes : 0;
-}
-
-// Every platform call of a save made to fail in turn, on every way, with a
-// new text shorter and longer than the old one: a save that returns leaves
-// exactly the new bytes, one that raises exactly the old bytes (or no file),
-// hidden and system as they were; no handle stays open, and anything left
-// beside the file is gone after the next save.
-TEST(SaveFaults, AFailedSaveLeavesTheOldBytesAndASuccessfulOneTheNew) {
-    const std::string old = "old line\r\n\r\nzz\r\n";
-    for (const Way& way : Ways) {
-        for (const bool existing : {true, false}) {
-            for (const std::string& text : {std::string("n\r\n"), std::string(40, 'n') + "\r\n"}) {
-                SCOPED_TRACE(std::string(way.name) + (existing ? ", old file" : ", no file") + ", text of " +
-                             std::to_string(text.size()));
-                int failures = 0;
-                for (std::uint64_t n = 1;; ++n) {
-                    host::Reset();
-                    faults::Reset();
-                    test::ScratchDir dir;
-                    dir.MakeDir("CFG");
-                    const std::string path = dir.Path("CFG\\PictoCfg.cfg");
-                    if (existing) {
-                        dir.Write("CFG\\PictoCfg.cfg", old);
-                        plat::SetFileAttributes(path, HiddenSystem);
-                    }
-                    way.setup(dir);
-                    faults::FailCall(n);
-                    SaveWay taken{};
-                    const std::string failure = Outcome([&] { taken = SaveTextFile(path, text.data(), text.size()); });
-                    const std::string failed = faults::FailedCall();
-                    faults::FailCall(0);
-                    SCOPED_TRACE("call " + std::to_string(n) + " failing: " + failed);
-                    EXPECT_EQ(host::OpenFiles(), 0);
-                    const bool attributesTouched = failed == "GetFileAttributes" || failed == "SetFileAttributes";
-                    if (failure.empty()) {
-                        EXPECT_EQ(dir.Read("CFG\\PictoCfg.cfg"), text);
-                        if (failed.empty()) {
-                            EXPECT_EQ(taken, existing ? way.way : SaveWay::NewFile);
-                        }
-                        if (existing && !attributesTouched) {
-                            EXPECT_EQ(AttributesOf(path) & (HiddenSystem | plat::AttributeArchive), HiddenSystem | plat::AttributeArchive);
-                        }
-                    } else {
-                        ++failures;
-                        EXPECT_TRUE(failure == "EWriteError: Stream write error" ||
-                                    failure == "EFCreateError: Cannot create file " + path)
-                            << failure;
-                        ASSERT_EQ(dir.Exists("CFG\\PictoCfg.cfg"), existing);
-                        if (existing) {
-                            EXPECT_EQ(dir.Read("CFG\\PictoCfg.cfg"), old);
-                            if (!attributesTouched) {
-                                EXPECT_EQ(AttributesOf(path) & HiddenSystem, HiddenSystem);
-                            }
-                        }
-                    }
-                    // What a refused removal left is cleared by the next run.
-                    std::filesystem::permissions(dir.Native("CFG"), std::filesystem::perms(0755));
-                    host::Reset();
-                    faults::Reset();
-                    RecoverInterruptedSave(path);
-                    SaveTextFile(path, text.data(), text.size());
-                    EXPECT_EQ(dir.EntryCount(), 2u) << "left beside the file";
-                    if (failed.empty()) break;
-                }
-                EXPECT_GE(failures, 1);  // the file itself refused at least
-            }
-        }
-    }
 }
 
 // Where each situation leads, and what it leaves.

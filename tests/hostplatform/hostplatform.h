@@ -26,8 +26,6 @@ void SetRegistryValue(const std::string& key, const std::string& name, std::uint
 void CreateRegistryKey(const std::string& key);
 // A key that may be read but not opened for full access.
 void SetRegistryKeyReadOnly(const std::string& key, bool readOnly);
-// Makes the next data request (the second query) on any value fail.
-void FailNextDataRequest();
 // Subkey names passed to RegOpenKeyEx, with their access masks.
 struct RegistryOpen {
     std::string subkey;

@@ -45,7 +45,6 @@ struct State {
     std::map<plat::RegKey, std::string> openKeys;
     plat::RegKey nextKey = 0x1000;
     std::vector<host::RegistryOpen> registryOpens;
-    bool failDataRequest = false;
     std::vector<host::ShownBox> boxes;
     std::set<unsigned char> leadBytes;
     plat::VersionInfo version{5, 1, 2600, 2};
@@ -380,10 +379,6 @@ std::int32_t RegOpenKeyEx(RegKey root, const std::string& subkey, std::uint32_t 
 
 std::int32_t RegQueryValueEx(RegKey key, const std::string& name, std::uint32_t& type,
                              unsigned char* data, std::uint32_t& size) {
-    if (data && Host().failDataRequest) {
-        Host().failDataRequest = false;
-        return ErrorAccessDenied;
-    }
     const RegistryKey& k = Host().keys.at(Host().openKeys.at(key));
     auto it = k.values.find(Lower(name));
     if (it == k.values.end()) return ErrorFileNotFound;
@@ -565,7 +560,6 @@ void SetRegistryValue(const std::string& key, const std::string& name, std::uint
 }
 void CreateRegistryKey(const std::string& key) { Host().keys[Lower(key)]; }
 void SetRegistryKeyReadOnly(const std::string& key, bool readOnly) { Host().keys[Lower(key)].readOnly = readOnly; }
-void FailNextDataRequest() { Host().failDataRequest = true; }
 const std::vector<RegistryOpen>& RegistryOpens() { return Host().registryOpens; }
 int OpenRegistryKeys() { return static_cast<int>(Host().openKeys.size()); }
 const std::vector<ShownBox>& ShownBoxes() { return Host().boxes; }

@@ -51,6 +51,9 @@ struct Switches {
     std::uint32_t injectedError = 0;
 };
 
+// Files opened through the layer and not closed yet (kept across Reset).
+int openFiles = 0;
+
 Switches& W() {
     static Switches switches;
     return switches;
@@ -106,7 +109,9 @@ FileHandle CreateFile(const std::string& path, std::uint32_t access, std::uint32
         Fail(ErrorAccessDenied);
         return InvalidFile;
     }
-    return Pass(&Calls::CreateFile, path, access, share, disposition);
+    const FileHandle file = Pass(&Calls::CreateFile, path, access, share, disposition);
+    if (file != InvalidFile) ++openFiles;
+    return file;
 }
 
 bool FileSize(FileHandle file, std::uint64_t& size) {
@@ -155,7 +160,10 @@ bool SetEndOfFile(FileHandle file) {
     return Pass(&Calls::SetEndOfFile, file);
 }
 
-void CloseFile(FileHandle file) { Pass(&Calls::CloseFile, file); }
+void CloseFile(FileHandle file) {
+    --openFiles;
+    Pass(&Calls::CloseFile, file);
+}
 
 bool DeleteFile(const std::string& path) {
     CutPoint();
@@ -302,6 +310,8 @@ void Install() {
 }
 
 void Reset() { W() = Switches{}; }
+
+int OpenFiles() { return openFiles; }
 
 void FailCall(std::uint64_t n) {
     W().failAt = n;

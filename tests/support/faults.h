@@ -42,6 +42,9 @@ void SetReplaceFileAnswer(std::uint32_t error);
 inline constexpr int CutExitCode = 86;
 void CutAt(std::uint64_t n);
 
+// Files opened through the layer and not yet closed.
+int OpenFiles();
+
 // Allocations: a test program that replaces operator new with
 // tests/host/failing_new.cpp asks this before each one; the allocation
 // numbered `n` (from 1) after FailAllocation(n) then fails, once. Those the

@@ -279,56 +279,6 @@ TEST(Win32, ExistenceByDirectorySearch) {
     }
 }
 
-class Win32Registry : public ::testing::Test {
-protected:
-    static constexpr const char* Key = "Software\\PictomapTest";
-    void SetUp() override {
-        ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, Key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_, nullptr),
-                  ERROR_SUCCESS);
-    }
-    void TearDown() override {
-        ::RegCloseKey(key_);
-        ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, Key);
-    }
-    void Set(DWORD type, const std::string& data) {
-        ASSERT_EQ(::RegSetValueExA(key_, "HomeDir", 0, type, reinterpret_cast<const BYTE*>(data.data()),
-                                   static_cast<DWORD>(data.size())),
-                  ERROR_SUCCESS);
-    }
-    HKEY key_ = nullptr;
-};
-
-TEST_F(Win32Registry, ReadsTextValuesAsStored) {
-    const struct {
-        DWORD type;
-        std::string data, result;
-    } rows[] = {
-        {REG_SZ, std::string("C:\\Mail\\\0", 9), "C:\\Mail\\"},
-        {REG_SZ, "C:\\Mail\\", "C:\\Mail\\"},
-        {REG_SZ, std::string(1, '\0'), ""},
-        {REG_SZ, std::string("C:\\Mail\\\0abc\0", 13), "C:\\Mail\\"},
-        {REG_EXPAND_SZ, std::string("%SystemDrive%\\Mail\\\0", 20), "%SystemDrive%\\Mail\\"},
-        {REG_DWORD, "", ""},
-        {REG_BINARY, "", ""},
-    };
-    for (const auto& row : rows) {
-        Set(row.type, row.data);
-        EXPECT_EQ(GetRegistryString(Key, "HomeDir"), row.result);
-        EXPECT_EQ(GetRegistryString(std::string("\\") + Key, "HomeDir"), row.result);
-    }
-    EXPECT_EQ(GetRegistryString(Key, "Missing"), "");
-    EXPECT_EQ(GetRegistryString("Software\\PictomapNoSuchKey", "HomeDir"), "");
-    for (const DWORD type : {DWORD{REG_DWORD}, DWORD{REG_MULTI_SZ}, DWORD{REG_BINARY}}) {
-        Set(type, std::string("C:\\\0\0\0", 6));
-        try {
-            GetRegistryString(Key, "HomeDir");
-            ADD_FAILURE() << "type " << type;
-        } catch (const ERegistryException& failure) {
-            EXPECT_STREQ(failure.Message(), "Invalid data type for 'HomeDir'");
-        }
-    }
-}
-
 TEST(Win32, FailureReportNamesTheModuleThatRaised) {
     char path[MAX_PATH];
     ::GetModuleFileNameA(nullptr, path, sizeof path);

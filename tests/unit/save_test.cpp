@@ -1,0 +1,131 @@
+// The save with every call it makes failing in turn, on each way a save can
+// take: against the host stand-in, and against Windows itself under Wine.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "base/failure.h"
+#include "runtime/filesave.h"
+#include "support.h"
+#include "support/faults.h"
+#include "winsys/platform.h"
+
+namespace pm {
+namespace {
+
+constexpr std::uint32_t HiddenSystem = plat::AttributeHidden | plat::AttributeSystem;
+
+// Every spare name beside the file taken by a file that cannot be removed:
+// no temporary file can be made, and the file is rewritten in place.
+void TakeEverySpareName(const test::ScratchDir& dir) {
+    for (unsigned n = 0; n < 100; ++n) {
+        const std::string name = TemporaryName(dir.Path("CFG\\PictoCfg.cfg"), n);
+        const std::string relative = "CFG\\" + name.substr(name.rfind('\\') + 1);
+        dir.Write(relative, "stale");
+        dir.SetReadOnly(relative, true);
+    }
+}
+
+// The systems and folders that send a save down each way.
+struct Way {
+    const char* name;
+    SaveWay way;
+    std::function<void(const test::ScratchDir&)> setup;
+    std::size_t spareFiles;  // files of the test's own beside the file
+};
+const Way Ways[] = {
+    {"Windows 2000 and later", SaveWay::ReplaceFile, [](const test::ScratchDir&) {}, 0},
+    {"NT 4.0", SaveWay::MoveFileEx, [](const test::ScratchDir&) { faults::HideSystemFunction("ReplaceFileA"); }, 0},
+    {"95, 98, Me", SaveWay::Backup,
+     [](const test::ScratchDir&) {
+         faults::HideSystemFunction("ReplaceFileA");
+         faults::HideSystemFunction("MoveFileExA");
+     },
+     0},
+    {"every spare name taken", SaveWay::InPlace, TakeEverySpareName, 100},
+};
+
+std::string Outcome(const std::function<void()>& save) {
+    try {
+        save();
+    } catch (const Exception& failure) {
+        return std::string(failure.KindName()) + ": " + failure.Message();
+    }
+    return {};
+}
+
+std::uint32_t AttributesOf(const std::string& path) {
+    std::uint32_t attributes = 0;
+    return plat::GetFileAttributes(path, attributes) ? attributes : 0;
+}
+
+// Every platform call of a save made to fail in turn, on every way, with a
+// new text shorter and longer than the old one: a save that returns leaves
+// exactly the new bytes, one that raises exactly the old bytes (or no file),
+// hidden and system as they were; no handle stays open, and anything left
+// beside the file is gone after the next save.
+TEST(SaveFaults, AFailedSaveLeavesTheOldBytesAndASuccessfulOneTheNew) {
+    const std::string old = "old line\r\n\r\nzz\r\n";
+    for (const Way& way : Ways) {
+        for (const bool existing : {true, false}) {
+            for (const std::string& text : {std::string("n\r\n"), std::string(40, 'n') + "\r\n"}) {
+                SCOPED_TRACE(std::string(way.name) + (existing ? ", old file" : ", no file") + ", text of " +
+                             std::to_string(text.size()));
+                int failures = 0;
+                test::ScratchDir dir;
+                dir.MakeDir("CFG");
+                const std::string path = dir.Path("CFG\\PictoCfg.cfg");
+                for (std::uint64_t n = 1;; ++n) {
+                    faults::Reset();
+                    plat::SetFileAttributes(path, plat::AttributeNormal);
+                    std::filesystem::remove(dir.Native("CFG\\PictoCfg.cfg"));
+                    if (existing) {
+                        dir.Write("CFG\\PictoCfg.cfg", old);
+                        plat::SetFileAttributes(path, HiddenSystem);
+                    }
+                    if (n == 1 || way.spareFiles == 0) way.setup(dir);
+                    faults::FailCall(n);
+                    SaveWay taken{};
+                    const std::string failure = Outcome([&] { taken = SaveTextFile(path, text.data(), text.size()); });
+                    const std::string failed = faults::FailedCall();
+                    faults::FailCall(0);
+                    SCOPED_TRACE("call " + std::to_string(n) + " failing: " + failed);
+                    EXPECT_EQ(faults::OpenFiles(), 0);
+                    const bool attributesTouched = failed == "GetFileAttributes" || failed == "SetFileAttributes";
+                    if (failure.empty()) {
+                        EXPECT_EQ(dir.Read("CFG\\PictoCfg.cfg"), text);
+                        if (failed.empty()) {
+                            EXPECT_EQ(taken, existing || way.way == SaveWay::InPlace ? way.way : SaveWay::NewFile);
+                        }
+                        if (existing && !attributesTouched) {
+                            EXPECT_EQ(AttributesOf(path) & (HiddenSystem | plat::AttributeArchive),
+                                      HiddenSystem | plat::AttributeArchive);
+                        }
+                    } else {
+                        ++failures;
+                        EXPECT_TRUE(failure == "EWriteError: Stream write error" ||
+                                    failure == "EFCreateError: Cannot create file " + path)
+                            << failure;
+                        ASSERT_EQ(dir.Exists("CFG\\PictoCfg.cfg"), existing);
+                        if (existing) {
+                            EXPECT_EQ(dir.Read("CFG\\PictoCfg.cfg"), old);
+                            if (!attributesTouched) {
+                                EXPECT_EQ(AttributesOf(path) & HiddenSystem, HiddenSystem);
+                            }
+                        }
+                    }
+                    // What a refused removal left is cleared by the next run.
+                    faults::Reset();
+                    RecoverInterruptedSave(path);
+                    SaveTextFile(path, text.data(), text.size());
+                    EXPECT_EQ(dir.EntryCount(), 2u + way.spareFiles) << "left beside the file";
+                    if (failed.empty()) break;
+                }
+                EXPECT_GE(failures, 1);  // the file itself refused at least
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace pm
