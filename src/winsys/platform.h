@@ -207,6 +207,18 @@ struct Calls {
     void (*RemoveFaultHandler)();
 };
 
+// Every entry of the table, in its order, for the sides that fill it with
+// functions of the same names: PM_PLATFORM_CALLS(F) is F(name) for each.
+#define PM_PLATFORM_CALLS(F)                                                                                        \
+    F(LastError) F(CreateFile) F(FileSize) F(ReadFile) F(WriteFile) F(FlushFileBuffers) F(SeekFile) F(SetEndOfFile) \
+    F(CloseFile) F(DeleteFile) F(ReplaceFile) F(MoveFileReplace) F(MoveFile) F(GetFileAttributes)                   \
+    F(SetFileAttributes) F(FindFirst) F(RegOpenKeyEx) F(RegQueryValueEx) F(RegCloseKey) F(CompareStringIgnoreCase) \
+    F(MakeOrderPrefix) F(IsDbcsLeadByte) F(MessageBox) F(GetVersionEx) F(OpenProcessToken) F(LookupPrivilegeValue)  \
+    F(AdjustTokenPrivilege) F(CloseToken) F(GetOwnModule) F(FindCommittedRegion) F(GetModuleFileName) F(LoadString) \
+    F(IsDebuggerPresent) F(RaiseForDebugger) F(LastThrowAddress) F(ExitProcess) F(InstallFaultHandler)             \
+    F(RemoveFaultHandler)
+#define PM_PLATFORM_CALL_ENTRY(name) name,
+
 // The system's own calls: Windows, or in the host build the tests' stand-in.
 const Calls& SystemCalls();
 // Puts `calls` in the place of the system's (null: the system's again). A

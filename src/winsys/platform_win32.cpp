@@ -1,24 +1,7 @@
 // Win32 side of the platform layer: each function is the Windows call it
 // is named after, with the arguments the program always passes; together
 // they are the system's table of calls.
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-
-// The layer's functions share their names with the system's; drop the
-// system's A/W name macros so that they do not rename ours.
-#undef CreateFile
-#undef DeleteFile
-#undef MoveFile
-#undef ReplaceFile
-#undef GetFileAttributes
-#undef SetFileAttributes
-#undef MessageBox
-#undef GetVersionEx
-#undef LookupPrivilegeValue
-#undef GetModuleFileName
-#undef LoadString
-#undef RegOpenKeyEx
-#undef RegQueryValueEx
+#include "winsys/windows_win32.h"
 
 #include <string>
 
@@ -312,18 +295,7 @@ void RemoveFaultHandler() {
     faultHandler = nullptr;
 }
 
-const Calls calls{
-    LastError,         CreateFile,          FileSize,          ReadFile,
-    WriteFile,         FlushFileBuffers,    SeekFile,          SetEndOfFile,
-    CloseFile,         DeleteFile,          ReplaceFile,       MoveFileReplace,
-    MoveFile,          GetFileAttributes,   SetFileAttributes, FindFirst,
-    RegOpenKeyEx,      RegQueryValueEx,     RegCloseKey,       CompareStringIgnoreCase,
-    MakeOrderPrefix,   IsDbcsLeadByte,      MessageBox,        GetVersionEx,
-    OpenProcessToken,  LookupPrivilegeValue, AdjustTokenPrivilege, CloseToken,
-    GetOwnModule,      FindCommittedRegion, GetModuleFileName, LoadString,
-    IsDebuggerPresent, RaiseForDebugger,    LastThrowAddress,  ExitProcess,
-    InstallFaultHandler, RemoveFaultHandler,
-};
+const Calls calls{PM_PLATFORM_CALLS(PM_PLATFORM_CALL_ENTRY)};
 
 }  // namespace pm::win32
 

@@ -535,18 +535,7 @@ int LoadString(std::uint32_t id, char* buffer, int capacity) {
     return n;
 }
 
-const Calls calls{
-    LastError,         CreateFile,          FileSize,          ReadFile,
-    WriteFile,         FlushFileBuffers,    SeekFile,          SetEndOfFile,
-    CloseFile,         DeleteFile,          ReplaceFile,       MoveFileReplace,
-    MoveFile,          GetFileAttributes,   SetFileAttributes, FindFirst,
-    RegOpenKeyEx,      RegQueryValueEx,     RegCloseKey,       CompareStringIgnoreCase,
-    MakeOrderPrefix,   IsDbcsLeadByte,      MessageBox,        GetVersionEx,
-    OpenProcessToken,  LookupPrivilegeValue, AdjustTokenPrivilege, CloseToken,
-    GetOwnModule,      FindCommittedRegion, GetModuleFileName, LoadString,
-    IsDebuggerPresent, RaiseForDebugger,    LastThrowAddress,  ExitProcess,
-    InstallFaultHandler, RemoveFaultHandler,
-};
+const Calls calls{PM_PLATFORM_CALLS(PM_PLATFORM_CALL_ENTRY)};
 
 }  // namespace standin
 

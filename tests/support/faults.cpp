@@ -1,20 +1,5 @@
 #if defined(_WIN32)
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-// The platform layer's names are the system's without their A suffix.
-#undef CreateFile
-#undef DeleteFile
-#undef MoveFile
-#undef ReplaceFile
-#undef GetFileAttributes
-#undef SetFileAttributes
-#undef MessageBox
-#undef GetVersionEx
-#undef LookupPrivilegeValue
-#undef GetModuleFileName
-#undef LoadString
-#undef RegOpenKeyEx
-#undef RegQueryValueEx
+#include "winsys/windows_win32.h"
 #endif
 
 #include "support/faults.h"
@@ -289,18 +274,7 @@ std::uintptr_t LastThrowAddress() { return Pass(&Calls::LastThrowAddress); }
 void InstallFaultHandler(FaultHandler handler) { Pass(&Calls::InstallFaultHandler, handler); }
 void RemoveFaultHandler() { Pass(&Calls::RemoveFaultHandler); }
 
-const Calls calls{
-    LastError,         CreateFile,          FileSize,          ReadFile,
-    WriteFile,         FlushFileBuffers,    SeekFile,          SetEndOfFile,
-    CloseFile,         DeleteFile,          ReplaceFile,       MoveFileReplace,
-    MoveFile,          GetFileAttributes,   SetFileAttributes, FindFirst,
-    RegOpenKeyEx,      RegQueryValueEx,     RegCloseKey,       CompareStringIgnoreCase,
-    MakeOrderPrefix,   IsDbcsLeadByte,      MessageBox,        GetVersionEx,
-    OpenProcessToken,  LookupPrivilegeValue, AdjustTokenPrivilege, CloseToken,
-    GetOwnModule,      FindCommittedRegion, GetModuleFileName, LoadString,
-    IsDebuggerPresent, RaiseForDebugger,    LastThrowAddress,  ExitProcess,
-    InstallFaultHandler, RemoveFaultHandler,
-};
+const Calls calls{PM_PLATFORM_CALLS(PM_PLATFORM_CALL_ENTRY)};
 
 }  // namespace
 

@@ -1,21 +1,6 @@
 // What the program relies on from Windows itself, checked on the real API
 // (under Wine on Linux, or on Windows).
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-// The platform layer's names are the system's without their A suffix.
-#undef CreateFile
-#undef DeleteFile
-#undef MoveFile
-#undef ReplaceFile
-#undef GetFileAttributes
-#undef SetFileAttributes
-#undef MessageBox
-#undef GetVersionEx
-#undef LookupPrivilegeValue
-#undef GetModuleFileName
-#undef LoadString
-#undef RegOpenKeyEx
-#undef RegQueryValueEx
+#include "winsys/windows_win32.h"
 
 #include <gtest/gtest.h>
 
