@@ -10,6 +10,7 @@
 #include "base/failure.h"
 #include "support.h"
 #include "hostplatform/hostplatform.h"
+#include "support/failure_of.h"
 #include "support/faults.h"
 
 namespace pm {
@@ -37,11 +38,7 @@ protected:
 
     Outcome Run() {
         Outcome outcome;
-        try {
-            RunConversion();
-        } catch (const Exception& failure) {
-            outcome.failure = std::string(failure.KindName()) + ": " + failure.Message();
-        }
+        outcome.failure = test::FailureOf(RunConversion);
         const auto& boxes = host::ShownBoxes();
         EXPECT_LE(boxes.size(), 1u);
         if (!boxes.empty()) {

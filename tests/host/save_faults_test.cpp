@@ -7,6 +7,7 @@
 #include "runtime/linelist.h"
 #include "support.h"
 #include "hostplatform/hostplatform.h"
+#include "support/failure_of.h"
 #include "support/faults.h"
 
 namespace pm {
@@ -118,13 +119,9 @@ TEST(SaveWays, EachSituationTakesItsWay) {
         }
         c.setup(dir);
         const std::size_t entries = dir.EntryCount();
-        std::string kind;
         SaveWay way{};
-        try {
-            way = SaveTextFile(path, c.text.data(), c.text.size());
-        } catch (const Exception& failure) {
-            kind = failure.KindName();
-        }
+        const std::string failure = test::FailureOf([&] { way = SaveTextFile(path, c.text.data(), c.text.size()); });
+        const std::string kind = failure.substr(0, failure.find(':'));
         EXPECT_EQ(kind, c.failure);
         if (kind.empty()) {
             EXPECT_EQ(way, c.way);
@@ -266,12 +263,7 @@ TEST(SaveFaults, AShortOrFailedReadIsAFailureNotAnEmptyList) {
         LineList list;
         list.AddLine("kept");
         faults::FailCall(n);
-        std::string kind;
-        try {
-            list.ReadLines(dir.Path("in.txt"));
-        } catch (const Exception& failure) {
-            kind = std::string(failure.KindName()) + ": " + failure.Message();
-        }
+        const std::string kind = test::FailureOf([&] { list.ReadLines(dir.Path("in.txt")); });
         const std::string failed = faults::FailedCall();
         faults::FailCall(0);
         EXPECT_EQ(host::OpenFiles(), 0);

@@ -11,6 +11,7 @@
 
 #include "app/conversion.h"
 #include "base/failure.h"
+#include "support/failure_of.h"
 #include "runtime/startup.h"
 #include "support.h"
 #include "hostplatform/hostplatform.h"
@@ -38,11 +39,7 @@ Result Convert(const test::ScratchDir& dir) {
     host::SetRegistryValue(HomeKey, HomeValue, plat::RegSz, dir.Home());
     Result result;
     const auto start = std::chrono::steady_clock::now();
-    try {
-        RunConversion();
-    } catch (const Exception& failure) {
-        result.failure = std::string(failure.KindName()) + ": " + failure.Message();
-    }
+    result.failure = test::FailureOf(RunConversion);
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (!host::ShownBoxes().empty()) result.box = host::ShownBoxes()[0].text;
     return result;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/failure.h"
+#include "support/failure_of.h"
 #include "support/faults.h"
 #include "support/registry_values.h"
 #include "winsys/platform.h"
@@ -23,11 +24,9 @@ protected:
         test::DeleteRegistryKey(Key);
     }
     static std::string Outcome(const std::string& key, const std::string& name) {
-        try {
-            return "\"" + GetRegistryString(key, name) + "\"";
-        } catch (const Exception& failure) {
-            return std::string(failure.KindName()) + ": " + failure.Message();
-        }
+        std::string text;
+        const std::string failure = test::FailureOf([&] { text = GetRegistryString(key, name); });
+        return failure.empty() ? "\"" + text + "\"" : failure;
     }
 };
 

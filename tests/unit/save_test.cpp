@@ -7,6 +7,7 @@
 #include "base/failure.h"
 #include "runtime/filesave.h"
 #include "support.h"
+#include "support/failure_of.h"
 #include "support/faults.h"
 #include "winsys/platform.h"
 
@@ -45,15 +46,6 @@ const Way Ways[] = {
     {"every spare name taken", SaveWay::InPlace, TakeEverySpareName, 100},
 };
 
-std::string Outcome(const std::function<void()>& save) {
-    try {
-        save();
-    } catch (const Exception& failure) {
-        return std::string(failure.KindName()) + ": " + failure.Message();
-    }
-    return {};
-}
-
 std::uint32_t AttributesOf(const std::string& path) {
     std::uint32_t attributes = 0;
     return plat::GetFileAttributes(path, attributes) ? attributes : 0;
@@ -86,7 +78,7 @@ TEST(SaveFaults, AFailedSaveLeavesTheOldBytesAndASuccessfulOneTheNew) {
                     if (n == 1 || way.spareFiles == 0) way.setup(dir);
                     faults::FailCall(n);
                     SaveWay taken{};
-                    const std::string failure = Outcome([&] { taken = SaveTextFile(path, text.data(), text.size()); });
+                    const std::string failure = test::FailureOf([&] { taken = SaveTextFile(path, text.data(), text.size()); });
                     const std::string failed = faults::FailedCall();
                     faults::FailCall(0);
                     SCOPED_TRACE("call " + std::to_string(n) + " failing: " + failed);

@@ -11,6 +11,7 @@
 
 #include "app/conversion.h"
 #include "base/failure.h"
+#include "support/failure_of.h"
 #include "runtime/failurereport.h"
 #include "runtime/filesave.h"
 #include "runtime/linelist.h"
@@ -28,12 +29,7 @@ bool RunningOnWine() {
 }
 
 std::string Fail(void (*action)(const std::string&), const std::string& path) {
-    try {
-        action(path);
-    } catch (const Exception& failure) {
-        return std::string(failure.KindName()) + ": " + failure.Message();
-    }
-    return "";
+    return test::FailureOf([&] { action(path); });
 }
 
 TEST(Win32, CompareStringOrdersLinesIgnoringCase) {
