@@ -97,7 +97,6 @@ int RunMerge(const std::string& dir) {
     pm::LoadConfiguration(configuration, dir + "/PictoCfg.cfg");
     const long n = configuration.LineCount();
     pm::PrepareConfiguration(configuration);
-    const std::uint64_t sortComparisons = configuration.Comparisons();
     index.ReadLines(dir + "/fmmp0000.inf");
     long offered = 0;
     for (std::int32_t i = 0, count = index.LineCount(); i < count; ++i) {
@@ -110,14 +109,8 @@ int RunMerge(const std::string& dir) {
     const double merged = Seconds(start);
     pm::SaveConfiguration(configuration, dir + "/PictoCfg.out");
     const double seconds = Seconds(start);
-    const std::uint64_t mergeComparisons = configuration.Comparisons() - sortComparisons;
-    const double bound = static_cast<double>(offered) * std::ceil(std::log2(static_cast<double>(total))) +
-                         static_cast<double>(n + offered);
     std::printf("lines loaded %ld, pairs offered %ld, lines written %ld\n", n, offered, total);
     std::printf("time %.3f s (save %.3f s)\n", seconds, seconds - merged);
-    std::printf("comparisons: sorting %llu, merge %llu (bound k*ceil(log2(n+k))+n+k = %.0f)\n",
-                static_cast<unsigned long long>(sortComparisons), static_cast<unsigned long long>(mergeComparisons),
-                bound);
     std::printf("peak memory %ld KiB above a baseline of %ld KiB\n", MaxRssKiB() - baseline, baseline);
     return 0;
 }

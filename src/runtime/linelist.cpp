@@ -100,7 +100,6 @@ void LineList::EnsureKeys() {
 }
 
 int LineList::Compare(const Line& a, const Line& b) {
-    ++comparisons_;
     if ((a.keyLow & b.keyLow & 1) != 0) {
         if (a.key != b.key) return a.key < b.key ? -1 : 1;
         if (a.keyLow != b.keyLow) return a.keyLow < b.keyLow ? -1 : 1;

@@ -50,9 +50,6 @@ public:
     std::int32_t LineCount();
     std::string LineAt(std::int32_t index);
 
-    // Comparisons made so far (for measurements).
-    std::uint64_t Comparisons() const { return comparisons_; }
-
 private:
     // One layout on every platform (24 bytes in the 32-bit program), so
     // that the native tests run the record the program uses.
@@ -86,7 +83,6 @@ private:
     std::size_t chunkLeft_ = 0;
     bool sorted_ = false;
     DuplicatePolicy policy_ = DuplicatePolicy::Ignore;
-    std::uint64_t comparisons_ = 0;
     std::string scratchKey_;
 };
 
