@@ -88,7 +88,7 @@ TEST(FaultInjection, EveryFailedCallEndsInABoxAndLosesNothing) {
         {"no usable record, configuration", "a.jpg,N,1:2/3\r\n", true, "q=1\r\n"},
     };
     int runs = 0;
-    std::set<std::string> roads;
+    std::set<std::string> endings;
     for (const Home& h : homes) {
         SCOPED_TRACE(h.name);
         test::ScratchDir dir;
@@ -104,7 +104,7 @@ TEST(FaultInjection, EveryFailedCallEndsInABoxAndLosesNothing) {
             ASSERT_NE(ending.code, 99) << "leak";
             ASSERT_EQ(ending.boxes.size(), 1u);
             const std::string& box = ending.boxes[0];
-            roads.insert(ending.failedCall + " -> " + box.substr(0, box.find(']') + 1) + " " +
+            endings.insert(ending.failedCall + " -> " + box.substr(0, box.find(']') + 1) + " " +
                          std::to_string(ending.code));
             const bool converted = box == "0x40 [Information] [Convert Complete!.]";
             if (ending.code == 0) {
@@ -134,9 +134,9 @@ TEST(FaultInjection, EveryFailedCallEndsInABoxAndLosesNothing) {
         }
         std::filesystem::remove(dir.Native("CFG\\PictoCfg.cfg"));
     }
-    std::printf("%d runs, %zu distinct failure roads:\n", runs, roads.size());
-    for (const std::string& road : roads) std::printf("  %s\n", road.c_str());
-    EXPECT_GE(roads.size(), 10u);
+    std::printf("%d runs, %zu distinct endings:\n", runs, endings.size());
+    for (const std::string& seen : endings) std::printf("  %s\n", seen.c_str());
+    EXPECT_GE(endings.size(), 10u);
 }
 
 }  // namespace
