@@ -99,9 +99,11 @@ int RunMerge(const std::string& dir) {
     pm::PrepareConfiguration(configuration);
     index.ReadLines(dir + "/fmmp0000.inf");
     long offered = 0;
+    pm::IndexReader reader("C:\\Quernpost\\BMP\\");
+    pm::PairMerger merge(configuration);
     for (std::int32_t i = 0, count = index.LineCount(); i < count; ++i) {
-        pm::ForEachIndexPair(index.LineAt(i), "C:\\Quernpost\\BMP\\", [&](const std::string& a, const std::string& p) {
-            pm::MergePair(configuration, a, p);
+        reader.ForEachPair(index.LineView(i), [&](const std::string& a, const std::string& p) {
+            merge(a, p);
             ++offered;
         });
     }

@@ -57,11 +57,9 @@ void RunConversion() {
     PrepareConfiguration(configuration);
     index.ReadLines(indexPath);
 
-    for (std::int32_t i = 0, n = index.LineCount(); i < n; ++i) {
-        ForEachIndexPair(index.LineAt(i), pictureFolder, [&](const std::string& address, const std::string& path) {
-            MergePair(configuration, address, path);
-        });
-    }
+    IndexReader reader(pictureFolder);
+    PairMerger merge(configuration);
+    for (std::int32_t i = 0, n = index.LineCount(); i < n; ++i) reader.ForEachPair(index.LineView(i), merge);
 
     if (configuration.LineCount() < 1) {
         plat::MessageBox(TextNothingFound, CaptionError, plat::MbOk | plat::MbIconError);

@@ -10,11 +10,9 @@ void PrepareConfiguration(LineList& configuration) {
     configuration.SetSortedMode(true);
 }
 
-void MergePair(LineList& configuration, const std::string& address, const std::string& picturePath) {
-    std::string line;
-    line.reserve(address.size() + 1 + picturePath.size());
-    line.append(address).append(1, '=').append(picturePath);
-    configuration.MergeLine(line);
+void PairMerger::operator()(std::string_view address, std::string_view picturePath) {
+    line_.assign(address).append(1, '=').append(picturePath);
+    configuration_.MergeLine(line_);
 }
 
 void SaveConfiguration(LineList& configuration, const std::string& path) { configuration.WriteLines(path); }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "runtime/linelist.h"
 
@@ -16,8 +17,17 @@ void LoadConfiguration(LineList& configuration, const std::string& path);
 // Sorts the lines and switches the list to sorted mode, repeats ignored.
 void PrepareConfiguration(LineList& configuration);
 // Adds the line Address=Path at its place unless an equal line is present
-// (merged in with the others when the list is next counted or written).
-void MergePair(LineList& configuration, const std::string& address, const std::string& picturePath);
+// (merged in with the others when the list is next counted or written). It
+// keeps its line buffer from one pair to the next.
+class PairMerger {
+public:
+    explicit PairMerger(LineList& configuration) : configuration_(configuration) {}
+    void operator()(std::string_view address, std::string_view picturePath);
+
+private:
+    LineList& configuration_;
+    std::string line_;
+};
 // Writes every line, CR LF ended, in place of the file.
 void SaveConfiguration(LineList& configuration, const std::string& path);
 

@@ -1,28 +1,41 @@
 #include "app/pictureindex.h"
 
-#include "winsys/platform.h"
-
 namespace pm {
 
-std::string UpperExtension(const std::string& path) {
-    // Walk forward so that the second byte of a double-byte character, which
-    // may look like a backslash, is never taken for a delimiter.
-    std::size_t last = std::string::npos;
+namespace {
+
+// Where the extension of `path` starts (its last full stop), or npos.
+// Walks forward so that the second byte of a double-byte character, which
+// may look like a backslash, is never taken for a delimiter.
+std::size_t ExtensionStart(std::string_view path, const LeadBytes& leadBytes) {
+    std::size_t last = std::string_view::npos;
     for (std::size_t i = 0; i < path.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(path[i]);
         if (c == '.' || c == '\\' || c == ':') last = i;
-        if (c != 0 && i + 1 < path.size() && plat::IsDbcsLeadByte(c)) ++i;
+        if (c != 0 && i + 1 < path.size() && leadBytes(c)) ++i;
     }
-    if (last == std::string::npos || path[last] != '.') return {};
-    std::string extension = path.substr(last);
-    for (char& c : extension)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return last != std::string_view::npos && path[last] == '.' ? last : std::string_view::npos;
+}
+
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+}  // namespace
+
+std::string UpperExtension(std::string_view path, const LeadBytes& leadBytes) {
+    const std::size_t start = ExtensionStart(path, leadBytes);
+    if (start == std::string_view::npos) return {};
+    std::string extension(path.substr(start));
+    for (char& c : extension) c = Upper(c);
     return extension;
 }
 
-bool PassesPictureFilter(const std::string& picturePath) {
-    const std::string extension = UpperExtension(picturePath);
-    return extension == ".BMP" || extension == ".GIF";
+bool PassesPictureFilter(std::string_view picturePath, const LeadBytes& leadBytes) {
+    const std::size_t start = ExtensionStart(picturePath, leadBytes);
+    if (start == std::string_view::npos || picturePath.size() - start != 4) return false;
+    char extension[4];
+    for (std::size_t i = 0; i < 4; ++i) extension[i] = Upper(picturePath[start + i]);
+    const std::string_view upper(extension, 4);
+    return upper == ".BMP" || upper == ".GIF";
 }
 
 }  // namespace pm

@@ -5,9 +5,12 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "textutil/netaddress.h"
 #include "textutil/words.h"
+#include "winsys/leadbytes.h"
 
 namespace pm {
 
@@ -16,25 +19,48 @@ inline constexpr const char* IndexFileName = "fmmp0000.inf";
 // The extension of `path` upper-cased (a to z only): from its last full stop
 // to the end, or empty when a backslash or colon comes after the last full
 // stop or there is none. Aware of double-byte characters in the code page.
-std::string UpperExtension(const std::string& path);
+std::string UpperExtension(std::string_view path, const LeadBytes& leadBytes = LeadBytes());
 
 // True when the picture's extension is exactly ".BMP" or ".GIF".
-bool PassesPictureFilter(const std::string& picturePath);
+bool PassesPictureFilter(std::string_view picturePath, const LeadBytes& leadBytes = LeadBytes());
 
-// Calls `emit(address, picturePath)` for every pair that one index line
-// yields, in the order of the addresses in field 3.
-template <class Emit>
-void ForEachIndexPair(const std::string& line, const std::string& pictureFolder, Emit&& emit) {
-    std::string picturePath;
-    int field = 0;
-    ForEachWord(line, CommaSet, [&](const std::string& text) {
-        ++field;
-        if (field == 1) picturePath = pictureFolder + text;
-        if (field != 3 || !PassesPictureFilter(picturePath)) return;
-        ForEachWord(text, BlankSet, [&](const std::string& address) {
-            if (IsValidAddress(address)) emit(address, picturePath);
+// Reads index lines into pairs of (address, picture path). It asks the
+// system for the code page's lead bytes once and keeps its buffers from one
+// line to the next, so that reading a line allocates nothing once the
+// buffers have grown to the longest path and address.
+class IndexReader {
+public:
+    explicit IndexReader(std::string pictureFolder) : folder_(std::move(pictureFolder)) {}
+
+    // Calls `emit(address, picturePath)` for every pair that one index line
+    // yields, in the order of the addresses in field 3. Both are this
+    // reader's buffers, valid during the call.
+    template <class Emit>
+    void ForEachPair(std::string_view line, Emit&& emit) {
+        int field = 0;
+        ForEachWord(line, CommaSet, [&](std::string_view text) {
+            ++field;
+            if (field == 1) path_.assign(folder_).append(text);
+            if (field != 3 || !PassesPictureFilter(path_, leadBytes_)) return;
+            ForEachWord(text, BlankSet, [&](std::string_view address) {
+                address_.assign(address);
+                if (IsValidAddress(address_)) emit(static_cast<const std::string&>(address_),
+                                                   static_cast<const std::string&>(path_));
+            });
         });
-    });
+    }
+
+private:
+    std::string folder_;
+    LeadBytes leadBytes_;
+    std::string path_;
+    std::string address_;
+};
+
+// The pairs of one line, by a reader made for it.
+template <class Emit>
+void ForEachIndexPair(std::string_view line, const std::string& pictureFolder, Emit&& emit) {
+    IndexReader(pictureFolder).ForEachPair(line, std::forward<Emit>(emit));
 }
 
 }  // namespace pm

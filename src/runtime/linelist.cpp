@@ -62,7 +62,7 @@ LineList::LineList() = default;
 LineList::~LineList() = default;
 
 LineList::Line LineList::Refer(const char* data, std::size_t length) {
-    static_assert(sizeof(void*) != 4 || sizeof(Line) == 24, "the record stays small in the program");
+    static_assert(sizeof(void*) != 4 || sizeof(Line) == 32, "the record stays small in the program");
     Line line{};
     line.data = data;
     line.length = static_cast<std::uint32_t>(length);
@@ -83,6 +83,7 @@ LineList::Line LineList::WithKey(Line line) {
         scratchKey_.clear();
         const plat::OrderPrefix key = plat::MakeOrderPrefix(line.data, line.length, &scratchKey_);
         line.key = key.high;
+        line.keyMid = key.mid;
         line.keyLow = key.low;
         line.fullKey = nullptr;
         if (!scratchKey_.empty() && key.Known()) {
@@ -102,6 +103,7 @@ void LineList::EnsureKeys() {
 int LineList::Compare(const Line& a, const Line& b) {
     if ((a.keyLow & b.keyLow & 1) != 0) {
         if (a.key != b.key) return a.key < b.key ? -1 : 1;
+        if (a.keyMid != b.keyMid) return a.keyMid < b.keyMid ? -1 : 1;
         if (a.keyLow != b.keyLow) return a.keyLow < b.keyLow ? -1 : 1;
         const std::string_view fullA = FullKey(a), fullB = FullKey(b);
         if (!fullA.empty() && !fullB.empty()) return plat::CompareOrderKeys(fullA, fullB);
@@ -143,11 +145,13 @@ std::int32_t LineList::LineCount() {
     return static_cast<std::int32_t>(lines_.size());
 }
 
-std::string LineList::LineAt(std::int32_t index) {
+std::string LineList::LineAt(std::int32_t index) { return std::string(LineView(index)); }
+
+std::string_view LineList::LineView(std::int32_t index) {
     if (index < 0 || index >= LineCount()) {
         Raise<EStringListError>("List index out of bounds (" + std::to_string(index) + ")");
     }
-    return std::string(lines_[static_cast<std::size_t>(index)].View());
+    return lines_[static_cast<std::size_t>(index)].View();
 }
 
 // ---- Sorting ----

@@ -49,9 +49,11 @@ public:
     void MergeLine(std::string_view line);
     std::int32_t LineCount();
     std::string LineAt(std::int32_t index);
+    // The same line without a copy, valid until the list is next changed.
+    std::string_view LineView(std::int32_t index);
 
 private:
-    // One layout on every platform (24 bytes in the 32-bit program), so
+    // One layout on every platform (32 bytes in the 32-bit program), so
     // that the native tests run the record the program uses.
     struct Line {
         const char* data;
@@ -59,9 +61,10 @@ private:
         // its length (4 bytes): it settles the comparisons the prefix
         // leaves open without asking the system. Null where there is none.
         const char* fullKey;
-        std::uint64_t key;      // the order prefix, which settles most
-        std::uint32_t keyLow;   // comparisons without reading the text;
-                                // bit 0 is clear while it is not made
+        std::uint64_t key;      // the order prefix (19 bytes), which
+        std::uint64_t keyMid;   // settles most comparisons without reading
+        std::uint32_t keyLow;   // the text; bit 0 of keyLow is clear while
+                                // it is not made
         std::uint32_t length;
         std::string_view View() const { return {data, length}; }
     };

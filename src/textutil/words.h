@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <string_view>
 
 namespace pm {
 
@@ -31,9 +32,10 @@ std::int32_t WordStart(std::int32_t n, const std::string& text, const CharSet& d
 std::string NthWord(std::int32_t n, const std::string& text, const CharSet& delimiters);
 
 // Calls `visit(word)` for words 1 to CountWords(text) in order, in one pass:
-// the same words NthWord gives, without rescanning the text for each one.
+// the same words NthWord gives, without rescanning the text for each one or
+// copying it (each word is a view into `text`).
 template <class Visit>
-void ForEachWord(const std::string& text, const CharSet& delimiters, Visit&& visit) {
+void ForEachWord(std::string_view text, const CharSet& delimiters, Visit&& visit) {
     const std::size_t length = text.size();
     std::size_t i = 0;
     while (i < length) {

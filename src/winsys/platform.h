@@ -67,12 +67,15 @@ inline constexpr std::uint32_t RegDword = 4;
 inline constexpr std::uint32_t RegMultiSz = 7;
 
 // ---- Text ----
-// The first 11 bytes of a key that orders texts as CompareStringIgnoreCase
+// The first 19 bytes of a key that orders texts as CompareStringIgnoreCase
 // does: where two prefixes differ, they tell the order; equal prefixes tell
 // nothing. A prefix that could not be made (`known` false) tells nothing.
+// A locale's sort key takes about two bytes a character, so 19 bytes settle
+// nearly every comparison of configuration lines without the whole key.
 struct OrderPrefix {
     std::uint64_t high = 0;  // bytes 1 to 8
-    std::uint32_t low = 0;   // bytes 9 to 11, then 1 when known, 0 when not
+    std::uint64_t mid = 0;   // bytes 9 to 16
+    std::uint32_t low = 0;   // bytes 17 to 19, then 1 when known, 0 when not
     bool Known() const { return (low & 1) != 0; }
 };
 // Whole keys, byte by byte over their whole length (a key may hold bytes of

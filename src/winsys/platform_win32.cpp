@@ -160,9 +160,10 @@ OrderPrefix MakeOrderPrefix(const char* text, std::size_t length, std::string* f
     if (n <= 0) return prefix;
     const unsigned char* bytes = longKey.empty() ? key : reinterpret_cast<const unsigned char*>(longKey.data());
     if (fullKey) fullKey->assign(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(n));
-    for (int i = 0; i < 11; ++i) {
+    for (int i = 0; i < 19; ++i) {
         const unsigned char c = i < n ? bytes[i] : 0;
         if (i < 8) prefix.high = prefix.high << 8 | c;
+        else if (i < 16) prefix.mid = prefix.mid << 8 | c;
         else prefix.low = prefix.low << 8 | c;
     }
     prefix.low = prefix.low << 8 | 1;

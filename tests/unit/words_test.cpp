@@ -32,7 +32,7 @@ TEST_P(Words, CountStartAndNthAgree) {
     EXPECT_EQ(WordStart(0, c.text, set), 0);
     EXPECT_EQ(WordStart(-1, c.text, set), 0);
     std::vector<std::string> visited;
-    ForEachWord(c.text, set, [&](const std::string& w) { visited.push_back(w); });
+    ForEachWord(c.text, set, [&](std::string_view w) { visited.emplace_back(w); });
     EXPECT_EQ(visited, c.words);
 }
 

@@ -60,6 +60,7 @@ TEST(Win32, SortKeysOrderAsCompareStringDoes) {
         const plat::OrderPrefix kb = plat::MakeOrderPrefix(b.data(), b.size(), &fullB);
         ASSERT_TRUE(ka.Known() && kb.Known());
         const int byPrefix = ka.high != kb.high ? (ka.high < kb.high ? -1 : 1)
+                             : ka.mid != kb.mid ? (ka.mid < kb.mid ? -1 : 1)
                              : ka.low != kb.low ? (ka.low < kb.low ? -1 : 1) : 0;
         if (byPrefix != 0 && byPrefix != byCompare && ++disagreements <= 5)
             ADD_FAILURE() << "[" << a << "] [" << b << "] compare " << byCompare << " prefix " << byPrefix;
