@@ -234,7 +234,11 @@ SaveWay SaveTextFile(const std::string& path, const char* text, std::size_t leng
         if (probe.Valid()) save.existed = true;
         else if (plat::LastError() != plat::ErrorFileNotFound) CannotCreate(save);
     }
-    if (save.existed) save.attributesKnown = plat::GetFileAttributes(path, save.attributes);
+    // The old file's attributes, for the file that takes its place; where
+    // the file cannot be asked, its entry in the folder can.
+    if (save.existed)
+        save.attributesKnown =
+            plat::GetFileAttributes(path, save.attributes) || plat::FindFirst(path, save.attributes);
 
     SaveWay way = SaveWay::InPlace;
     const std::string temporary = WriteTemporary(save);

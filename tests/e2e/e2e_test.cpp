@@ -494,6 +494,46 @@ INSTANTIATE_TEST_SUITE_P(EndToEnd, CutOff, ::testing::Values("", "ReplaceFileA,M
                              return *p.param ? "Windows9x" : "Windows2000AndLater";
                          });
 
+// Every system call of a whole run that can fail made to fail in turn,
+// against Windows itself: each run ends in one box, an outcome (exit code 0)
+// or the failure report (1), and leaves the old configuration or the new
+// one, hidden as it was, with nothing beside it.
+TEST(EndToEnd, EveryFailingCallEndsInOneBoxAndLosesNothing) {
+    const std::string old = "z=1\r\nq=2\r\n";
+    const auto prepare = [&] {
+        const Home home = FreshHome();
+        WriteBytes(home.Inf(), "a.bmp,x,1:2/3\r\n");
+        WriteBytes(home.Cfg(), old);
+        ::SetFileAttributesA(home.Cfg().c_str(), FILE_ATTRIBUTE_HIDDEN);
+        return home;
+    };
+    Home home = prepare();
+    ExpectOneBox(Start(settings.program, settings.scratch), "Information", TextConverted, Information, 0);
+    const std::string fresh = ReadBytes(home.Cfg());
+    // A run makes about 25 such calls; the last runs pass them all.
+    int reported = 0;
+    bool lastWhole = false;
+    for (int call = 1; call <= 40; ++call) {
+        SCOPED_TRACE("call " + std::to_string(call));
+        home = prepare();
+        const e2e::Run run = StartFaulty({{"PICTOMAP_FAIL_CALL", std::to_string(call)}});
+        Check(run.boxes.size() == 1, std::to_string(run.boxes.size()) + " boxes");
+        if (run.exitCode == 1) {
+            ++reported;
+            Check(!run.boxes.empty() && run.boxes[0].caption == "Application Error", "not the failure report");
+        } else {
+            Check(run.exitCode == 0, "exit code " + std::to_string(run.exitCode));
+        }
+        const std::string now = ReadBytes(home.Cfg());
+        Check(now == old || now == fresh, "configuration: " + Show(now));
+        Check((::GetFileAttributesA(home.Cfg().c_str()) & FILE_ATTRIBUTE_HIDDEN) != 0, "no longer hidden");
+        Check(CountEntries(Join(home.root, "CFG")) == 1, "files left beside the configuration");
+        lastWhole = run.exitCode == 0 && now == fresh && !run.boxes.empty() && run.boxes[0].caption == "Information";
+    }
+    Check(lastWhole, "the last run did not pass every call: more calls than tried");
+    Check(reported >= 3, "only " + std::to_string(reported) + " failures reported");
+}
+
 TEST(EndToEnd, WithADebuggerAttached) {
     const Home home = FreshHome();
     WriteBytes(home.Inf(), "a.bmp,x,1:2/3\r\n");

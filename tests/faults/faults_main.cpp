@@ -8,6 +8,8 @@
 //   PICTOMAP_HIDE=ReplaceFileA[,MoveFileExA]
 //                                 the program runs as on a Windows that
 //                                 lacks them (NT 4.0; 95, 98, Me)
+//   PICTOMAP_FAIL_CALL=N          the N-th system call that can fail fails
+//                                 (a read or write falls short)
 //   PICTOMAP_CUT=N                the process ends at once (no clean-up, no
 //                                 box) at its N-th cut point: before each
 //                                 call that can change what is on disk, and
@@ -39,6 +41,7 @@ void SetSwitches() {
             if (std::strstr(hide, name)) pm::faults::HideSystemFunction(name);
     }
     if (const char* cut = std::getenv("PICTOMAP_CUT")) pm::faults::CutAt(std::strtoul(cut, nullptr, 10));
+    if (const char* fail = std::getenv("PICTOMAP_FAIL_CALL")) pm::faults::FailCall(std::strtoul(fail, nullptr, 10));
 }
 
 volatile int* volatile nowhere = nullptr;
