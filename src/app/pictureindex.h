@@ -10,19 +10,23 @@
 
 #include "textutil/netaddress.h"
 #include "textutil/words.h"
-#include "winsys/leadbytes.h"
 
 namespace pm {
 
 inline constexpr const char* IndexFileName = "fmmp0000.inf";
 
+// The lead bytes of the system's double-byte characters (IsDBCSLeadByte in
+// the ANSI code page), asked about each byte value: made once, then looked
+// up in the set.
+CharSet SystemLeadBytes();
+
 // The extension of `path` upper-cased (a to z only): from its last full stop
 // to the end, or empty when a backslash or colon comes after the last full
 // stop or there is none. Aware of double-byte characters in the code page.
-std::string UpperExtension(std::string_view path, const LeadBytes& leadBytes = LeadBytes());
+std::string UpperExtension(std::string_view path, const CharSet& leadBytes = SystemLeadBytes());
 
 // True when the picture's extension is exactly ".BMP" or ".GIF".
-bool PassesPictureFilter(std::string_view picturePath, const LeadBytes& leadBytes = LeadBytes());
+bool PassesPictureFilter(std::string_view picturePath, const CharSet& leadBytes = SystemLeadBytes());
 
 // Reads index lines into pairs of (address, picture path). It asks the
 // system for the code page's lead bytes once and keeps its buffers from one
@@ -52,7 +56,7 @@ public:
 
 private:
     std::string folder_;
-    LeadBytes leadBytes_;
+    CharSet leadBytes_ = SystemLeadBytes();
     std::string path_;
     std::string address_;
 };

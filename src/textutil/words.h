@@ -14,8 +14,9 @@ namespace pm {
 class CharSet {
 public:
     constexpr CharSet(std::initializer_list<unsigned char> members) {
-        for (unsigned char c : members) bits_[c >> 5] |= 1u << (c & 31);
+        for (unsigned char c : members) Add(c);
     }
+    constexpr void Add(unsigned char c) { bits_[c >> 5] |= 1u << (c & 31); }
     constexpr bool Contains(unsigned char c) const { return (bits_[c >> 5] >> (c & 31)) & 1u; }
 
 private:
