@@ -17,24 +17,15 @@ bool FileExists(const std::string& path) {
     return plat::FindFirst(path, attributes) && !(attributes & plat::AttributeDirectory);
 }
 
-namespace {
-
-bool NotFound(std::uint32_t error) {
-    return error == plat::ErrorFileNotFound || error == plat::ErrorPathNotFound || error == plat::ErrorNoMoreFiles ||
-           error == plat::ErrorInvalidName;
-}
-
-}  // namespace
-
 // Where the folder cannot be searched (it may not be listed), the file
 // itself is asked. Where even that cannot tell, the file might be there:
 // taking it as missing would rewrite it from the index alone.
 bool ConfigurationExists(const std::string& path) {
     std::uint32_t attributes = 0;
     if (plat::FindFirst(path, attributes)) return !(attributes & plat::AttributeDirectory);
-    if (NotFound(plat::LastError())) return false;
+    if (plat::NoSuchFile(plat::LastError())) return false;
     if (plat::GetFileAttributes(path, attributes)) return !(attributes & plat::AttributeDirectory);
-    if (NotFound(plat::LastError())) return false;
+    if (plat::NoSuchFile(plat::LastError())) return false;
     Raise<EFOpenError>(FormatText("Cannot open file %s", path));
 }
 

@@ -48,10 +48,6 @@ bool ReadAll(plat::FileHandle file, char* bytes, std::uint32_t count) {
 
 bool Exists(std::uint32_t error) { return error == plat::ErrorFileExists || error == plat::ErrorAlreadyExists; }
 
-bool NotFound(std::uint32_t error) {
-    return error == plat::ErrorFileNotFound || error == plat::ErrorPathNotFound;
-}
-
 bool SameName(const std::string& a, const std::string& b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
         const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
@@ -220,7 +216,7 @@ void RecoverInterruptedSave(const std::string& path) {
     if (backup.empty() || SameName(backup, path) || !plat::GetFileAttributes(backup, attributes)) return;
     if (attributes & plat::AttributeDirectory) return;
     if (plat::GetFileAttributes(path, attributes)) plat::DeleteFile(backup);
-    else if (NotFound(plat::LastError())) plat::MoveFile(backup, path);
+    else if (plat::NoSuchFile(plat::LastError())) plat::MoveFile(backup, path);
 }
 
 SaveWay SaveTextFile(const std::string& path, const char* text, std::size_t length) {

@@ -34,6 +34,12 @@ inline constexpr std::uint32_t ErrorAlreadyExists = 183;
 inline constexpr std::uint32_t ErrorFilenameExcedRange = 206;
 inline constexpr std::uint32_t ErrorUnableToRemoveReplaced = 1175;
 inline constexpr std::uint32_t ErrorUnableToMoveReplacement = 1176;
+// The answers of a lookup that mean there is no such file: the file or its
+// folder is not there, a search found nothing, or the name cannot be one.
+inline bool NoSuchFile(std::uint32_t error) {
+    return error == ErrorFileNotFound || error == ErrorPathNotFound || error == ErrorNoMoreFiles ||
+           error == ErrorInvalidName;
+}
 
 // ---- Files ----
 using FileHandle = std::uintptr_t;
