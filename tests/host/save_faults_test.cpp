@@ -9,31 +9,16 @@
 #include "hostplatform/hostplatform.h"
 #include "support/failure_of.h"
 #include "support/faults.h"
+#include "support/save_ways.h"
 
 namespace pm {
 namespace {
 
 constexpr std::uint32_t HiddenSystem = plat::AttributeHidden | plat::AttributeSystem;
 
-// The systems and folders that send a save down each way.
-struct Way {
-    const char* name;
-    SaveWay way;
-    std::function<void(const test::ScratchDir&)> setup;
-};
 void LockFolder(const test::ScratchDir& dir) {
     std::filesystem::permissions(dir.Native("CFG"), std::filesystem::perms(0555));
 }
-const Way Ways[] = {
-    {"Windows 2000 and later", SaveWay::ReplaceFile, [](const test::ScratchDir&) {}},
-    {"NT 4.0", SaveWay::MoveFileEx, [](const test::ScratchDir&) { faults::HideSystemFunction("ReplaceFileA"); }},
-    {"95, 98, Me", SaveWay::Backup,
-     [](const test::ScratchDir&) {
-         faults::HideSystemFunction("ReplaceFileA");
-         faults::HideSystemFunction("MoveFileExA");
-     }},
-    {"folder that takes no new file", SaveWay::InPlace, LockFolder},
-};
 
 std::uint32_t AttributesOf(const std::string& path) {
     std::uint32_t attributes = 0;
@@ -144,7 +129,7 @@ TEST(SaveWays, EachSituationTakesItsWay) {
 // A save of an existing file changes its content: the archive bit is set
 // even where a backup program had cleared it.
 TEST(SaveWays, ASavedFileIsMarkedForBackup) {
-    for (const Way& way : Ways) {
+    for (const test::SaveWayCase& way : test::SaveWays) {
         SCOPED_TRACE(way.name);
         host::Reset();
         faults::Reset();
@@ -235,7 +220,7 @@ TEST(SaveWays, LeftoversAndLongPaths) {
     // Paths up to the limit: the file's own length is the spare names'.
     for (std::size_t length = 250; length < 260; ++length) {
         SCOPED_TRACE(length);
-        for (const Way& way : Ways) {
+        for (const test::SaveWayCase& way : test::SaveWays) {
             if (way.way == SaveWay::InPlace) continue;
             SCOPED_TRACE(way.name);
             host::Reset();

@@ -9,42 +9,13 @@
 #include "support.h"
 #include "support/failure_of.h"
 #include "support/faults.h"
+#include "support/save_ways.h"
 #include "winsys/platform.h"
 
 namespace pm {
 namespace {
 
 constexpr std::uint32_t HiddenSystem = plat::AttributeHidden | plat::AttributeSystem;
-
-// Every spare name beside the file taken by a file that cannot be removed:
-// no temporary file can be made, and the file is rewritten in place.
-void TakeEverySpareName(const test::ScratchDir& dir) {
-    for (unsigned n = 0; n < 100; ++n) {
-        const std::string name = TemporaryName(dir.Path("CFG\\PictoCfg.cfg"), n);
-        const std::string relative = "CFG\\" + name.substr(name.rfind('\\') + 1);
-        dir.Write(relative, "stale");
-        dir.SetReadOnly(relative, true);
-    }
-}
-
-// The systems and folders that send a save down each way.
-struct Way {
-    const char* name;
-    SaveWay way;
-    std::function<void(const test::ScratchDir&)> setup;
-    std::size_t spareFiles;  // files of the test's own beside the file
-};
-const Way Ways[] = {
-    {"Windows 2000 and later", SaveWay::ReplaceFile, [](const test::ScratchDir&) {}, 0},
-    {"NT 4.0", SaveWay::MoveFileEx, [](const test::ScratchDir&) { faults::HideSystemFunction("ReplaceFileA"); }, 0},
-    {"95, 98, Me", SaveWay::Backup,
-     [](const test::ScratchDir&) {
-         faults::HideSystemFunction("ReplaceFileA");
-         faults::HideSystemFunction("MoveFileExA");
-     },
-     0},
-    {"every spare name taken", SaveWay::InPlace, TakeEverySpareName, 100},
-};
 
 std::uint32_t AttributesOf(const std::string& path) {
     std::uint32_t attributes = 0;
@@ -59,7 +30,7 @@ std::uint32_t AttributesOf(const std::string& path) {
 // is gone after the next save.
 TEST(SaveFaults, AFailedSaveLeavesTheOldBytesAndASuccessfulOneTheNew) {
     const std::string old = "old line\r\n\r\nzz\r\n";
-    for (const Way& way : Ways) {
+    for (const test::SaveWayCase& way : test::SaveWays) {
         for (const bool existing : {true, false}) {
             for (const std::string& text : {std::string("n\r\n"), std::string(40, 'n') + "\r\n"}) {
                 SCOPED_TRACE(std::string(way.name) + (existing ? ", old file" : ", no file") + ", text of " +
