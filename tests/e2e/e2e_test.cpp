@@ -28,12 +28,21 @@ struct SingleRun {
     bool startInHome = false;  // the program starts in the home folder
 };
 
-std::string Index(const Home& home, const std::string& lines) {
-    WriteBytes(home.Inf(), lines);
-    return lines;
-}
+void Index(const Home& home, const std::string& lines) { WriteBytes(home.Inf(), lines); }
 
 std::string Fixed(const char* text) { return text; }
+
+// A home whose registry value `forget` takes away: the program, started in
+// the home folder, works there.
+SingleRun HomeMissing(const char* name, void (*forget)()) {
+    return {name,
+            [forget](const Home& h) {
+                Index(h, "a.bmp,x,1:2/3\r\n");
+                forget();
+            },
+            "Information", [](const Home&) { return Fixed(TextConverted); }, Information, 0,
+            [](const Home&) { return Fixed("1:2/3=BMP\\a.bmp\r\n"); }, true, true};
+}
 
 const SingleRun singleRuns[] = {
     {"IndexMissing", [](const Home&) {}, "Error", [](const Home&) { return Fixed(TextIndexMissing); }, Error, 0,
@@ -72,45 +81,18 @@ const SingleRun singleRuns[] = {
     {"FolderNamedFmmp0000Inf", [](const Home& h) { ::CreateDirectoryA(h.Inf().c_str(), nullptr); }, "Error",
      [](const Home&) { return Fixed(TextIndexMissing); }, Error, 0, nullptr},
     // No home directory in the registry: the current folder is the home.
-    {"HomeMissingNoKey",
-     [](const Home& h) {
-         Index(h, "a.bmp,x,1:2/3\r\n");
-         DeleteKey();
-     },
-     "Information", [](const Home&) { return Fixed(TextConverted); }, Information, 0,
-     [](const Home&) { return Fixed("1:2/3=BMP\\a.bmp\r\n"); }, true, true},
-    {"HomeMissingNoValue",
-     [](const Home& h) {
-         Index(h, "a.bmp,x,1:2/3\r\n");
-         DeleteKey();
-         HKEY key;
-         ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SoftWare\\Velkorware\\Quernpost", 0, nullptr, 0, KEY_ALL_ACCESS,
-                           nullptr, &key, nullptr);
-         ::RegCloseKey(key);
-     },
-     "Information", [](const Home&) { return Fixed(TextConverted); }, Information, 0,
-     [](const Home&) { return Fixed("1:2/3=BMP\\a.bmp\r\n"); }, true, true},
-    {"HomeMissingZeroBytes",
-     [](const Home& h) {
-         Index(h, "a.bmp,x,1:2/3\r\n");
-         SetHome(REG_SZ, "");
-     },
-     "Information", [](const Home&) { return Fixed(TextConverted); }, Information, 0,
-     [](const Home&) { return Fixed("1:2/3=BMP\\a.bmp\r\n"); }, true, true},
-    {"HomeMissingOneNulByte",
-     [](const Home& h) {
-         Index(h, "a.bmp,x,1:2/3\r\n");
-         SetHome(REG_SZ, std::string(1, '\0'));
-     },
-     "Information", [](const Home&) { return Fixed(TextConverted); }, Information, 0,
-     [](const Home&) { return Fixed("1:2/3=BMP\\a.bmp\r\n"); }, true, true},
-    {"HomeMissingZeroBytesOfANumber",
-     [](const Home& h) {
-         Index(h, "a.bmp,x,1:2/3\r\n");
-         SetHome(REG_DWORD, "");
-     },
-     "Information", [](const Home&) { return Fixed(TextConverted); }, Information, 0,
-     [](const Home&) { return Fixed("1:2/3=BMP\\a.bmp\r\n"); }, true, true},
+    HomeMissing("HomeMissingNoKey", [] { DeleteKey(); }),
+    HomeMissing("HomeMissingNoValue",
+                [] {
+                    DeleteKey();
+                    HKEY key;
+                    ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SoftWare\\Velkorware\\Quernpost", 0, nullptr, 0,
+                                      KEY_ALL_ACCESS, nullptr, &key, nullptr);
+                    ::RegCloseKey(key);
+                }),
+    HomeMissing("HomeMissingZeroBytes", [] { SetHome(REG_SZ, ""); }),
+    HomeMissing("HomeMissingOneNulByte", [] { SetHome(REG_SZ, std::string(1, '\0')); }),
+    HomeMissing("HomeMissingZeroBytesOfANumber", [] { SetHome(REG_DWORD, ""); }),
     {"HomeStoredWithoutItsNul",
      [](const Home& h) {
          Index(h, "a.bmp,x,1:2/3\r\n");
