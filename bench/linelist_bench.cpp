@@ -101,6 +101,7 @@ int RunMerge(const std::string& dir) {
     long offered = 0;
     pm::IndexReader reader("C:\\Quernpost\\BMP\\");
     pm::PairMerger merge(configuration);
+    configuration.ExpectMerges(static_cast<std::size_t>(index.LineCount()));
     for (std::int32_t i = 0, count = index.LineCount(); i < count; ++i) {
         reader.ForEachPair(index.LineView(i), [&](const std::string& a, const std::string& p) {
             merge(a, p);

@@ -50,6 +50,9 @@ void RunConversion() {
 
     IndexReader reader(pictureFolder);
     PairMerger merge(configuration);
+    // Most index lines give one pair or more: room for one a line is made
+    // at once.
+    configuration.ExpectMerges(static_cast<std::size_t>(index.LineCount()));
     for (std::int32_t i = 0, n = index.LineCount(); i < n; ++i) reader.ForEachPair(index.LineView(i), merge);
 
     if (configuration.LineCount() < 1) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <new>
 
 #include "base/failure.h"
 #include "runtime/filesave.h"
@@ -259,6 +260,16 @@ void LineList::MergeLine(std::string_view line) {
     merged_.push_back(WithKey(Store(line)));
 }
 
+void LineList::ExpectMerges(std::size_t count) {
+    if (!sorted_ || count <= merged_.capacity() - merged_.size() || count > merged_.max_size() - merged_.size())
+        return;
+    try {
+        merged_.reserve(merged_.size() + count);
+    } catch (const EOutOfMemory&) {
+    } catch (const std::bad_alloc&) {
+    }
+}
+
 // One AddLine after another inserts a line unless an equal one is present:
 // of each group of equal new lines only the first added goes in, and only
 // if no line of the list equals it. So: sort the new lines stably (the first
@@ -267,6 +278,10 @@ void LineList::MergeLine(std::string_view line) {
 // taken. Every comparison of the pass moves on in one of the two.
 void LineList::FoldMerged() {
     if (merged_.empty()) return;
+    // Room expected but left unused (lines that gave nothing to merge) goes
+    // back first, so that the merge holds no more than growing would have.
+    // Giving it back is itself only a hint: it fails quietly.
+    if (merged_.capacity() - merged_.size() > merged_.size() / 4 + 16) merged_.shrink_to_fit();
     std::stable_sort(merged_.begin(), merged_.end(),
                      [this](const Line& a, const Line& b) { return Compare(a, b) < 0; });
     std::vector<Line> result;

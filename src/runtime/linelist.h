@@ -47,6 +47,11 @@ public:
     // is next counted, read, written or added to: the list then holds
     // exactly what one AddLine after another would have left.
     void MergeLine(std::string_view line);
+    // Makes room at once for `count` lines about to be given to MergeLine,
+    // so that the waiting lines are not copied over and over as they come.
+    // Only a hint: where that room cannot be had, or is not needed, nothing
+    // changes, and room not used is given back before the lines are merged.
+    void ExpectMerges(std::size_t count);
     std::int32_t LineCount();
     std::string LineAt(std::int32_t index);
     // The same line without a copy, valid until the list is next changed.
