@@ -134,6 +134,8 @@ LineList::Line LineList::Store(std::string_view text) {
 }
 
 void LineList::Clear() {
+    known_.Clear();
+    knownHoldsList_ = false;
     lines_.clear();
     merged_.clear();
     chunks_.clear();
@@ -253,11 +255,18 @@ void LineList::MergeLine(std::string_view line) {
     if (lines_.size() + merged_.size() >=
         static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
         Raise<EIntOverflow>("Integer overflow");
-    // A line identical, byte for byte, to the one merged just before would
-    // be dropped as its equal; runs of repeats cost nothing.
-    if (!merged_.empty() && merged_.back().View() == line) return;
+    // A line with the very bytes of one present, or of one given before,
+    // would be dropped as its equal: it costs no sort key and no storage.
+    // (A program run again on the same index gives nothing but such lines.)
+    if (!knownHoldsList_) {
+        known_.Expect(lines_.size() + (merged_.capacity() - merged_.size()));
+        for (const Line& present : lines_) known_.Insert(present.View());
+        knownHoldsList_ = true;
+    }
+    if (known_.Contains(line)) return;
     Grow(merged_);
     merged_.push_back(WithKey(Store(line)));
+    known_.Insert(merged_.back().View());
 }
 
 void LineList::ExpectMerges(std::size_t count) {
@@ -277,6 +286,8 @@ void LineList::ExpectMerges(std::size_t count) {
 // dropping a new line equal to a line of the list or to the new line just
 // taken. Every comparison of the pass moves on in one of the two.
 void LineList::FoldMerged() {
+    known_.Clear();
+    knownHoldsList_ = false;
     if (merged_.empty()) return;
     // Room expected but left unused (lines that gave nothing to merge) goes
     // back first, so that the merge holds no more than growing would have.

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "runtime/textset.h"
+
 namespace pm {
 
 enum class DuplicatePolicy {
@@ -86,6 +88,10 @@ private:
 
     std::vector<Line> lines_;
     std::vector<Line> merged_;  // lines given to MergeLine, not yet in
+    // While lines wait to be merged: the bytes of the lines present and of
+    // those waiting, so that a line given again costs no sort key.
+    TextSet known_;
+    bool knownHoldsList_ = false;
     std::vector<std::unique_ptr<char[]>> chunks_;
     char* chunkFree_ = nullptr;
     std::size_t chunkLeft_ = 0;
