@@ -9,11 +9,28 @@
 
 namespace pm {
 
-// FNV-1a over the bytes.
+// Four bytes a step, each mixed in by a rotation and a multiplication, then
+// the length and a final scramble, so that the low bits the table uses
+// depend on every byte.
 std::uint32_t TextSet::Hash(std::string_view text) {
-    std::uint32_t hash = 2166136261u;
-    for (const char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
-    return hash;
+    const auto mix = [](std::uint32_t hash, std::uint32_t word) {
+        return ((hash << 5 | hash >> 27) ^ word) * 0x9E3779B9u;
+    };
+    std::uint32_t hash = 0;
+    std::size_t i = 0;
+    for (; i + 4 <= text.size(); i += 4) {
+        std::uint32_t word;
+        std::memcpy(&word, text.data() + i, 4);
+        hash = mix(hash, word);
+    }
+    std::uint32_t tail = 0;
+    if (i < text.size()) std::memcpy(&tail, text.data() + i, text.size() - i);
+    hash = mix(mix(hash, tail), static_cast<std::uint32_t>(text.size()));
+    hash ^= hash >> 16;
+    hash *= 0x85EBCA6Bu;
+    hash ^= hash >> 13;
+    hash *= 0xC2B2AE35u;
+    return hash ^ (hash >> 16);
 }
 
 const TextSet::Slot* TextSet::Find(std::string_view text, std::uint32_t hash) const {
