@@ -255,18 +255,18 @@ void LineList::MergeLine(std::string_view line) {
     if (lines_.size() + merged_.size() >=
         static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
         Raise<EIntOverflow>("Integer overflow");
-    // A line with the very bytes of one present, or of one given before,
-    // would be dropped as its equal: it costs no sort key and no storage.
-    // (A program run again on the same index gives nothing but such lines.)
+    // A line with the very bytes of one present, or of the one given just
+    // before, would be dropped as its equal: it costs no sort key and no
+    // storage. (A program run again on the same index gives nothing but
+    // lines already present.)
     if (!knownHoldsList_) {
-        known_.Expect(lines_.size() + (merged_.capacity() - merged_.size()));
+        known_.Expect(lines_.size());
         for (const Line& present : lines_) known_.Insert(present.View());
         knownHoldsList_ = true;
     }
-    if (known_.Contains(line)) return;
+    if (known_.Contains(line) || (!merged_.empty() && merged_.back().View() == line)) return;
     Grow(merged_);
     merged_.push_back(WithKey(Store(line)));
-    known_.Insert(merged_.back().View());
 }
 
 void LineList::ExpectMerges(std::size_t count) {

@@ -88,8 +88,8 @@ private:
 
     std::vector<Line> lines_;
     std::vector<Line> merged_;  // lines given to MergeLine, not yet in
-    // While lines wait to be merged: the bytes of the lines present and of
-    // those waiting, so that a line given again costs no sort key.
+    // While lines wait to be merged: the bytes of the lines present, so
+    // that a line given again costs no sort key.
     TextSet known_;
     bool knownHoldsList_ = false;
     std::vector<std::unique_ptr<char[]>> chunks_;
