@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <new>
+#include <stdexcept>
 
 namespace pm {
 
@@ -32,5 +34,24 @@ void RemoveFailureSupport();
 bool FailureSupportInstalled();
 // The failure made in advance; null outside the failure support.
 const EOutOfMemory* PremadeOutOfMemory();
+
+// Runs `make`, which makes room the program can do without (a reservation
+// made ahead, a table that only saves work). It runs without the new
+// handler, so that where memory runs out nothing is raised, not even to a
+// debugger: the room is simply not made, and the answer is false.
+template <class Make>
+bool MakeSpareRoom(Make make) {
+    const std::new_handler handler = std::set_new_handler(nullptr);
+    bool made = true;
+    try {
+        make();
+    } catch (const std::bad_alloc&) {
+        made = false;
+    } catch (const std::length_error&) {
+        made = false;
+    }
+    std::set_new_handler(handler);
+    return made;
+}
 
 }  // namespace pm

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
-#include <new>
 
 #include "base/failure.h"
 #include "runtime/filesave.h"
@@ -272,11 +271,7 @@ void LineList::MergeLine(std::string_view line) {
 void LineList::ExpectMerges(std::size_t count) {
     if (!sorted_ || count <= merged_.capacity() - merged_.size() || count > merged_.max_size() - merged_.size())
         return;
-    try {
-        merged_.reserve(merged_.size() + count);
-    } catch (const EOutOfMemory&) {
-    } catch (const std::bad_alloc&) {
-    }
+    MakeSpareRoom([&] { merged_.reserve(merged_.size() + count); });
 }
 
 // One AddLine after another inserts a line unless an equal one is present:
@@ -292,7 +287,7 @@ void LineList::FoldMerged() {
     // Room expected but left unused (lines that gave nothing to merge) goes
     // back first, so that the merge holds no more than growing would have.
     // Giving it back is itself only a hint: it fails quietly.
-    if (merged_.capacity() - merged_.size() > merged_.size() / 4 + 16) merged_.shrink_to_fit();
+    if (merged_.capacity() - merged_.size() > merged_.size() / 4 + 16) MakeSpareRoom([&] { merged_.shrink_to_fit(); });
     std::stable_sort(merged_.begin(), merged_.end(),
                      [this](const Line& a, const Line& b) { return Compare(a, b) < 0; });
     std::vector<Line> result;

@@ -2,10 +2,8 @@
 
 #include <cstring>
 #include <limits>
-#include <new>
-#include <stdexcept>
 
-#include "base/failure.h"
+#include "base/runtimeerror.h"
 
 namespace pm {
 
@@ -60,15 +58,7 @@ void TextSet::Place(const Slot& slot) {
 // memory cannot be had, the old table stays as it was.
 bool TextSet::Rebuild(std::size_t slotCount) {
     std::vector<Slot> old;
-    try {
-        std::vector<Slot>(slotCount, Slot{nullptr, 0, 0}).swap(old);
-    } catch (const EOutOfMemory&) {
-        return false;
-    } catch (const std::bad_alloc&) {
-        return false;
-    } catch (const std::length_error&) {
-        return false;
-    }
+    if (!MakeSpareRoom([&] { std::vector<Slot>(slotCount, Slot{nullptr, 0, 0}).swap(old); })) return false;
     slots_.swap(old);
     for (const Slot& slot : old)
         if (slot.data != nullptr) Place(slot);
