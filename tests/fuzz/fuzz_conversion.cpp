@@ -1,8 +1,9 @@
 // Fuzz target: the whole conversion over a generated home on the host side.
 // The input gives the HomeDir value's form, the index and the configuration
 // (separated by 0xFF bytes). Whatever the input: one box or one failure; a
-// written configuration is sorted and holds every line it held before; any
-// other ending leaves it byte for byte as it was; no temporary file stays.
+// written configuration is sorted and holds every line it held before, and a
+// second run over it gives the same lines; any other ending leaves it byte
+// for byte as it was; no temporary file stays.
 #include <unistd.h>
 
 #include <algorithm>
@@ -77,6 +78,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const std::string& line : lines) ++count[line];
         for (const std::string& line : Cut(before))
             if (--count[line] < 0) std::abort();
+        // Run again over its own result: every line offered is there now,
+        // so the same lines come out, none added and none lost.
+        pm::host::Reset();
+        pm::host::SetRegistryValue(pm::HomeKey, pm::HomeValue, types[(data[0] >> 1) & 3], home.string() + "\\");
+        pm::RunConversion();
+        std::vector<std::string> again = Cut(Read(cfg)), first = lines;
+        std::sort(again.begin(), again.end());
+        std::sort(first.begin(), first.end());
+        if (again != first) std::abort();
     }
     if (fs::exists(home / "CFG"))
         for (const auto& entry : fs::directory_iterator(home / "CFG"))

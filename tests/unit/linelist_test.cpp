@@ -152,6 +152,25 @@ TEST(LineList, MergedLinesEndAsAddedLinesWouldWithOrWithoutRoomMade) {
     }
 }
 
+// A line given again with the very bytes of a line present is dropped at
+// once; the list knows a line only while it holds it: after a fresh read,
+// lines of the old contents are new again.
+TEST(LineList, ALineGivenAgainIsKnownOnlyWhileTheListHoldsIt) {
+    test::ScratchDir dir;
+    dir.Write("c.txt", "c\r\n");
+    LineList list;
+    list.AddLine("b");
+    list.SetSortedMode(true);
+    for (const char* line : {"b", "a", "B", "a", "b"}) list.MergeLine(line);
+    EXPECT_EQ(Contents(list), (Lines{"a", "b"}));
+    list.MergeLine("a");
+    list.MergeLine("c");
+    EXPECT_EQ(Contents(list), (Lines{"a", "b", "c"}));
+    list.ReadLines(dir.Path("c.txt"));
+    for (const char* line : {"b", "c", "a"}) list.MergeLine(line);
+    EXPECT_EQ(Contents(list), (Lines{"a", "b", "c"}));
+}
+
 TEST(LineList, SortingPassesArrangeEqualLinesAsTheListDoes) {
     const struct {
         Lines input, afterSortLines, afterSortedMode;
