@@ -39,19 +39,21 @@ const EOutOfMemory* PremadeOutOfMemory();
 // made ahead, a table that only saves work). It runs without the new
 // handler, so that where memory runs out nothing is raised, not even to a
 // debugger: the room is simply not made, and the answer is false.
+// Any other failure passes on, with the handler put back.
 template <class Make>
 bool MakeSpareRoom(Make make) {
-    const std::new_handler handler = std::set_new_handler(nullptr);
-    bool made = true;
+    struct HandlerBack {
+        std::new_handler handler;
+        ~HandlerBack() { std::set_new_handler(handler); }
+    } back{std::set_new_handler(nullptr)};
     try {
         make();
     } catch (const std::bad_alloc&) {
-        made = false;
+        return false;
     } catch (const std::length_error&) {
-        made = false;
+        return false;
     }
-    std::set_new_handler(handler);
-    return made;
+    return true;
 }
 
 }  // namespace pm

@@ -288,8 +288,12 @@ void LineList::FoldMerged() {
     // back first, so that the merge holds no more than growing would have.
     // Giving it back is itself only a hint: it fails quietly.
     if (merged_.capacity() - merged_.size() > merged_.size() / 4 + 16) MakeSpareRoom([&] { merged_.shrink_to_fit(); });
-    std::stable_sort(merged_.begin(), merged_.end(),
-                     [this](const Line& a, const Line& b) { return Compare(a, b) < 0; });
+    // The sort's scratch buffer is spare room too: without it the sort
+    // works in place, more slowly.
+    MakeSpareRoom([&] {
+        std::stable_sort(merged_.begin(), merged_.end(),
+                         [this](const Line& a, const Line& b) { return Compare(a, b) < 0; });
+    });
     std::vector<Line> result;
     Reserve(result, lines_.size() + merged_.size());
     std::size_t i = 0, j = 0;

@@ -22,9 +22,14 @@ void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
+// As the C++ runtime does it: the plain operator new, new handler and all,
+// with any failure turned into null.
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    if (pm::faults::AllocationFails()) return nullptr;
-    return std::malloc(size ? size : 1);
+    try {
+        return ::operator new(size);
+    } catch (...) {
+        return nullptr;
+    }
 }
 void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return ::operator new(size, tag); }
 void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }

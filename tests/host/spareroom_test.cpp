@@ -7,6 +7,7 @@
 #include <new>
 #include <vector>
 
+#include "base/failure.h"
 #include "base/runtimeerror.h"
 #include "support/faults.h"
 
@@ -43,6 +44,12 @@ TEST(SpareRoom, MadeWhereMemoryAllowsAndQuietlyNotWhereItRunsOut) {
         EXPECT_EQ(std::set_new_handler(before), CountingHandler) << "the handler is put back";
         faults::Reset();
     }
+}
+
+TEST(SpareRoom, AnyOtherFailurePassesOnWithTheHandlerPutBack) {
+    const std::new_handler before = std::set_new_handler(CountingHandler);
+    EXPECT_THROW(MakeSpareRoom([] { throw EIntOverflow("Integer overflow"); }), EIntOverflow);
+    EXPECT_EQ(std::set_new_handler(before), CountingHandler);
 }
 
 }  // namespace
