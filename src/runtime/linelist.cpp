@@ -133,8 +133,7 @@ LineList::Line LineList::Store(std::string_view text) {
 }
 
 void LineList::Clear() {
-    known_.Clear();
-    knownHoldsList_ = false;
+    ForgetKnownLines();
     lines_.clear();
     merged_.clear();
     chunks_.clear();
@@ -268,6 +267,14 @@ void LineList::MergeLine(std::string_view line) {
     merged_.push_back(WithKey(Store(line)));
 }
 
+// The table points into the list's storage and is rebuilt when lines next
+// wait to be merged; a list only read line by line never has one to free.
+void LineList::ForgetKnownLines() {
+    if (!knownHoldsList_) return;
+    known_.Clear();
+    knownHoldsList_ = false;
+}
+
 void LineList::ExpectMerges(std::size_t count) {
     if (!sorted_ || count <= merged_.capacity() - merged_.size() || count > merged_.max_size() - merged_.size())
         return;
@@ -281,8 +288,7 @@ void LineList::ExpectMerges(std::size_t count) {
 // dropping a new line equal to a line of the list or to the new line just
 // taken. Every comparison of the pass moves on in one of the two.
 void LineList::FoldMerged() {
-    known_.Clear();
-    knownHoldsList_ = false;
+    ForgetKnownLines();
     if (merged_.empty()) return;
     // Room expected but left unused (lines that gave nothing to merge) goes
     // back first, so that the merge holds no more than growing would have.

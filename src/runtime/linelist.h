@@ -85,6 +85,7 @@ private:
     void Quicksort(std::ptrdiff_t left, std::ptrdiff_t right);
     std::int32_t AddSorted(const Line& line);
     void FoldMerged();
+    void ForgetKnownLines();
 
     std::vector<Line> lines_;
     std::vector<Line> merged_;  // lines given to MergeLine, not yet in
