@@ -50,10 +50,11 @@ void RunConversion() {
 
     IndexReader reader(pictureFolder);
     PairMerger merge(configuration);
+    const std::int32_t indexLines = index.LineCount();
     // Most index lines give one pair or more: room for one a line is made
     // at once.
-    configuration.ExpectMerges(static_cast<std::size_t>(index.LineCount()));
-    for (std::int32_t i = 0, n = index.LineCount(); i < n; ++i) reader.ForEachPair(index.LineView(i), merge);
+    configuration.ExpectMerges(static_cast<std::size_t>(indexLines));
+    for (std::int32_t i = 0; i < indexLines; ++i) reader.ForEachPair(index.LineView(i), merge);
 
     if (configuration.LineCount() < 1) {
         plat::MessageBox(TextNothingFound, CaptionError, plat::MbOk | plat::MbIconError);
