@@ -147,20 +147,31 @@ TEST(FaultInjection, EveryFailedCallEndsInABoxAndLosesNothing) {
 namespace pm {
 namespace {
 
+// The home of the runs that fail allocations: two records, three pairs,
+// merged into a configuration of three lines that Reset puts back.
+struct MemoryHome {
+    static constexpr const char* Old = "z=1\r\n\r\nB=2\r\n";
+    test::ScratchDir dir;
+    MemoryHome() {
+        dir.MakeDir("BMP");
+        dir.MakeDir("CFG");
+        dir.Write("BMP\\fmmp0000.inf", "a.bmp,N,1:2/3 1:2/4\r\nb.gif,N,2:2/2\r\n");
+    }
+    void Reset() { dir.Write("CFG\\PictoCfg.cfg", Old); }
+};
+
 // Memory exhausted at each allocation of a run in turn: during start-up the
 // runtime-error box and 217, afterwards the report "Out of memory." and 1;
 // never a crash, a leak or a changed configuration.
 TEST(FaultInjection, ExhaustedMemoryAtEveryAllocation) {
-    test::ScratchDir dir;
-    dir.MakeDir("BMP");
-    dir.MakeDir("CFG");
-    dir.Write("BMP\\fmmp0000.inf", "a.bmp,N,1:2/3 1:2/4\r\nb.gif,N,2:2/2\r\n");
-    const std::string old = "z=1\r\n\r\nB=2\r\n";
+    MemoryHome home;
+    test::ScratchDir& dir = home.dir;
+    const std::string old = MemoryHome::Old;
     const std::string converted = "\r\n1:2/3=" + dir.Home() + "BMP\\a.bmp\r\n1:2/4=" + dir.Home() +
                                   "BMP\\a.bmp\r\n2:2/2=" + dir.Home() + "BMP\\b.gif\r\nB=2\r\nz=1\r\n";
     int runs = 0, atStartup = 0, reported = 0, absorbed = 0;
     for (std::uint64_t n = 1; n < 5000; ++n) {
-        dir.Write("CFG\\PictoCfg.cfg", old);
+        home.Reset();
         const Ending ending = RunProgram(dir.Home(), n, true);
         ++runs;
         SCOPED_TRACE("allocation " + std::to_string(n));
@@ -197,29 +208,20 @@ TEST(FaultInjection, ExhaustedMemoryAtEveryAllocation) {
     EXPECT_GT(reported, 10);
 }
 
-}  // namespace
-}  // namespace pm
-
-namespace pm {
-namespace {
-
 // Room the run can do without (the sort's scratch buffer, the reservation
 // for the offered lines, the table of known lines) that cannot be had is
 // simply not made, with a debugger attached too: exactly the allocations
 // absorbed without a debugger are absorbed with one, and none of them
 // reaches the debugger.
 TEST(FaultInjection, SpareRoomNeverReachesADebugger) {
-    test::ScratchDir dir;
-    dir.MakeDir("BMP");
-    dir.MakeDir("CFG");
-    dir.Write("BMP\\fmmp0000.inf", "a.bmp,N,1:2/3 1:2/4\r\nb.gif,N,2:2/2\r\n");
+    MemoryHome home;
     int absorbed = 0;
     for (std::uint64_t n = 1; n < 5000; ++n) {
         SCOPED_TRACE("allocation " + std::to_string(n));
-        dir.Write("CFG\\PictoCfg.cfg", "z=1\r\n\r\nB=2\r\n");
-        const Ending plain = RunProgram(dir.Home(), n, true);
-        dir.Write("CFG\\PictoCfg.cfg", "z=1\r\n\r\nB=2\r\n");
-        const Ending watched = RunProgram(dir.Home(), n, true, true);
+        home.Reset();
+        const Ending plain = RunProgram(home.dir.Home(), n, true);
+        home.Reset();
+        const Ending watched = RunProgram(home.dir.Home(), n, true, true);
         if (plain.code == 0 && plain.failedCall.empty()) break;
         if (plain.code != 0) continue;
         ++absorbed;
