@@ -44,6 +44,19 @@ SingleRun HomeMissing(const char* name, void (*forget)()) {
             [](const Home&) { return Fixed("1:2/3=BMP\\a.bmp\r\n"); }, true, true};
 }
 
+// A home value "C:\" stored as `type`, which is not text: the registry
+// failure is reported and nothing is written.
+SingleRun HomeOfWrongType(const char* name, DWORD type) {
+    return {name,
+            [type](const Home& h) {
+                Index(h, "a.bmp,x,1:2/3\r\n");
+                SetHome(type, std::string("C:\\\0\0", 5));
+            },
+            "Application Error",
+            [](const Home&) { return FailureText("ERegistryException", "Invalid data type for 'HomeDir'"); }, Report,
+            1, nullptr};
+}
+
 const SingleRun singleRuns[] = {
     {"IndexMissing", [](const Home&) {}, "Error", [](const Home&) { return Fixed(TextIndexMissing); }, Error, 0,
      nullptr},
@@ -100,22 +113,8 @@ const SingleRun singleRuns[] = {
      },
      "Information", [](const Home&) { return Fixed(TextConverted); }, Information, 0,
      [](const Home& h) { return "1:2/3=" + h.Picture("a.bmp") + "\r\n"; }},
-    {"HomeOfTypeNumber",
-     [](const Home& h) {
-         Index(h, "a.bmp,x,1:2/3\r\n");
-         SetHome(REG_DWORD, std::string("C:\\\0\0", 5));
-     },
-     "Application Error",
-     [](const Home&) { return FailureText("ERegistryException", "Invalid data type for 'HomeDir'"); }, Report, 1,
-     nullptr},
-    {"HomeOfTypeMultiText",
-     [](const Home& h) {
-         Index(h, "a.bmp,x,1:2/3\r\n");
-         SetHome(REG_MULTI_SZ, std::string("C:\\\0\0", 5));
-     },
-     "Application Error",
-     [](const Home&) { return FailureText("ERegistryException", "Invalid data type for 'HomeDir'"); }, Report, 1,
-     nullptr},
+    HomeOfWrongType("HomeOfTypeNumber", REG_DWORD),
+    HomeOfWrongType("HomeOfTypeMultiText", REG_MULTI_SZ),
     {"MissingCfgFolder", [](const Home& h) { Index(h, "a.bmp,x,1:2/3\r\n"); }, "Application Error",
      [](const Home& h) { return FailureText("EFCreateError", "Cannot create file " + h.Cfg()); }, Report, 1, nullptr,
      false},
