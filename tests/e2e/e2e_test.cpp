@@ -420,6 +420,16 @@ INSTANTIATE_TEST_SUITE_P(EndToEnd, OlderSystem, ::testing::Values("ReplaceFileA"
                                                                                                    : "NT4";
                          });
 
+// A fresh home with `index` and a configuration of `configuration` that has
+// the attributes `attributes`.
+Home HomeWithConfiguration(const char* index, const std::string& configuration, DWORD attributes) {
+    const Home home = FreshHome();
+    WriteBytes(home.Inf(), index);
+    WriteBytes(home.Cfg(), configuration);
+    ::SetFileAttributesA(home.Cfg().c_str(), attributes);
+    return home;
+}
+
 // The test build ended at once (as if killed, or the power lost) at each
 // moment of a save in turn: before every call that can change the disk and
 // in the middle of every write. Afterwards the configuration holds the old
@@ -430,11 +440,8 @@ class CutOff : public ::testing::TestWithParam<const char*> {};
 TEST_P(CutOff, AtEveryMomentOfASaveLosesNothing) {
     const std::string old = "z=1\r\nq=2\r\n";
     const auto prepare = [&] {
-        const Home home = FreshHome();
-        WriteBytes(home.Inf(), "a.bmp,x,1:2/3 1:2/4\r\nb.gif,x,2:2/2\r\n");
-        WriteBytes(home.Cfg(), old);
-        ::SetFileAttributesA(home.Cfg().c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-        return home;
+        return HomeWithConfiguration("a.bmp,x,1:2/3 1:2/4\r\nb.gif,x,2:2/2\r\n", old,
+                                     FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
     };
     const auto hidden = [](const Home& home) {
         const DWORD attributes = ::GetFileAttributesA(home.Cfg().c_str());
@@ -481,13 +488,7 @@ INSTANTIATE_TEST_SUITE_P(EndToEnd, CutOff, ::testing::Values("", "ReplaceFileA,M
 // one, hidden as it was, with nothing beside it.
 TEST(EndToEnd, EveryFailingCallEndsInOneBoxAndLosesNothing) {
     const std::string old = "z=1\r\nq=2\r\n";
-    const auto prepare = [&] {
-        const Home home = FreshHome();
-        WriteBytes(home.Inf(), "a.bmp,x,1:2/3\r\n");
-        WriteBytes(home.Cfg(), old);
-        ::SetFileAttributesA(home.Cfg().c_str(), FILE_ATTRIBUTE_HIDDEN);
-        return home;
-    };
+    const auto prepare = [&] { return HomeWithConfiguration("a.bmp,x,1:2/3\r\n", old, FILE_ATTRIBUTE_HIDDEN); };
     Home home = prepare();
     ExpectOneBox(Start(settings.program, settings.scratch), "Information", TextConverted, Information, 0);
     const std::string fresh = ReadBytes(home.Cfg());
