@@ -4,12 +4,50 @@
 # several runs can share one machine.
 # shellcheck shell=bash
 
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+# Whether this machine runs 32-bit x86 programs (PICTOMAP_RUNS_32BIT=yes or
+# no), asked once per run and said on one line. Some kernels run 64-bit
+# programs only ("Exec format error"): there 32-bit Wine cannot start, and
+# the Windows tests run in the 64-bit build under 64-bit Wine. The question
+# is put to the kernel itself: a 96-byte i386 Linux program that exits with
+# 42. PICTOMAP_NO_32BIT=1 answers no, to try that road on any machine.
+check_32bit() {
+    [ -n "${PICTOMAP_RUNS_32BIT:-}" ] && return 0
+    local why probe status=0
+    if [ "${PICTOMAP_NO_32BIT:-}" = 1 ]; then
+        PICTOMAP_RUNS_32BIT=no why="PICTOMAP_NO_32BIT=1 says so"
+    else
+        mkdir -p "$ROOT/build"
+        probe=$(mktemp "$ROOT/build/i386-probe.XXXXXX")
+        printf '\177ELF\1\1\1\0\0\0\0\0\0\0\0\0\2\0\3\0\1\0\0\0\124\200\4\10\64\0\0\0\0\0\0\0\0\0\0\0\64\0\40\0\1\0\0\0\0\0\0\0\1\0\0\0\0\0\0\0\0\200\4\10\0\200\4\10\140\0\0\0\140\0\0\0\5\0\0\0\0\20\0\0\270\1\0\0\0\273\52\0\0\0\315\200' >"$probe"
+        chmod +x "$probe"
+        "$probe" 2>/dev/null || status=$?
+        rm -f "$probe"
+        if [ "$status" = 42 ]; then
+            PICTOMAP_RUNS_32BIT=yes why="an i386 program ran"
+        else
+            PICTOMAP_RUNS_32BIT=no why="an i386 program would not start (status $status)"
+        fi
+    fi
+    export PICTOMAP_RUNS_32BIT
+    if [ "$PICTOMAP_RUNS_32BIT" = yes ]; then
+        echo "32-bit code: this machine runs it ($why): 32-bit Wine, then 64-bit Wine"
+    else
+        echo "32-bit code: this machine cannot run it ($why): 64-bit Wine only"
+    fi
+}
+check_32bit
+
 # What building and running the program needs; the tests need more (the
 # fuzzing toolchain, zip for the release). Only unversioned names, so that
-# the lists resolve on Debian 12 and 13 alike.
-EXAMPLE_PACKAGES="cmake make g++ googletest libgtest-dev g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686 wine wine32:i386 xvfb xauth"
+# the lists resolve on Debian 12 and 13 alike. The 64-bit compilers and
+# Wine build and run the same sources where 32-bit code cannot run, and
+# test that road everywhere else; 32-bit Wine only where it can start.
+EXAMPLE_PACKAGES="cmake make g++ googletest libgtest-dev g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
+ g++-mingw-w64-x86-64 mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 wine wine64 xvfb xauth"
+[ "$PICTOMAP_RUNS_32BIT" = yes ] && EXAMPLE_PACKAGES="$EXAMPLE_PACKAGES wine32:i386"
 TEST_PACKAGES="$EXAMPLE_PACKAGES zip unzip clang libclang-rt-dev bc"
-ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # ensure_packages LIST: installs what is missing of LIST (as root), or says
 # what to run (as another user).
@@ -22,11 +60,11 @@ ensure_packages() {
     if [ "$(id -u)" != 0 ]; then
         echo "Missing system packages:$missing" >&2
         echo "Install them as root with:" >&2
-        echo "  dpkg --add-architecture i386 && apt-get update && apt-get install -y $packages" >&2
+        echo "  dpkg --add-architecture i386 && apt-get update && apt-get install -y" $packages >&2
         exit 2
     fi
     echo "Installing:$missing"
-    dpkg --add-architecture i386
+    [[ "$packages" == *:i386* ]] && dpkg --add-architecture i386
     apt-get update -q
     # shellcheck disable=SC2086
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q $packages
@@ -36,8 +74,11 @@ ensure_packages() {
 # which would hide failures users meet. As root, Wine runs as this user.
 WINE_USER=pictomap-wine
 
+# start_wine [win32|win64]: a prefix of that kind (32-bit by default), its
+# display and its small disk, until stop_wine or the end of the script.
 start_wine() {
     local owner
+    export PICTOMAP_WINEARCH=${1:-win32}
     if [ "$(id -u)" = 0 ]; then
         # Another run may be making the same user at this moment.
         id "$WINE_USER" >/dev/null 2>&1 || useradd --create-home --shell /bin/bash "$WINE_USER" 2>/dev/null ||
@@ -93,4 +134,5 @@ stop_wine() {
     mountpoint -q "${PICTOMAP_WINE_DIR:-/nonexistent}/full" 2>/dev/null && umount "$PICTOMAP_WINE_DIR/full" || true
     [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null || true
     [ -n "${PICTOMAP_WINE_DIR:-}" ] && rm -rf "$PICTOMAP_WINE_DIR" 2>/dev/null || true
+    unset PICTOMAP_WINE_DIR PICTOMAP_WINEPREFIX PICTOMAP_FULL_DISK XVFB_PID
 }

@@ -308,16 +308,16 @@ inline int LoadString(std::uint32_t id, char* buffer, int capacity) {
     return Active().LoadString(id, buffer, capacity);
 }
 inline bool IsDebuggerPresent() { return Active().IsDebuggerPresent(); }
+// The table's entries cannot be marked as not returning, so the two calls
+// that never return are made in a loop. Its body is the call itself, not a
+// jump to itself: an unwinder that reads the code after a call (Wine's on
+// x86_64, looking for an epilogue) follows such a jump for ever.
 [[noreturn]] inline void RaiseForDebugger(const char* kindName, const char* message, std::uintptr_t address) {
-    Active().RaiseForDebugger(kindName, message, address);
-    for (;;) {
-    }
+    for (;;) Active().RaiseForDebugger(kindName, message, address);
 }
 inline std::uintptr_t LastThrowAddress() { return Active().LastThrowAddress(); }
 [[noreturn]] inline void ExitProcess(std::uint32_t code) {
-    Active().ExitProcess(code);
-    for (;;) {
-    }
+    for (;;) Active().ExitProcess(code);
 }
 inline void InstallFaultHandler(FaultHandler handler) { Active().InstallFaultHandler(handler); }
 inline void RemoveFaultHandler() { Active().RemoveFaultHandler(); }

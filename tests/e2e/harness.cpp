@@ -96,7 +96,7 @@ int CountEntries(const std::string& folder) {
 // (as an access list would on Windows): its mode is changed with the
 // system call itself. Elsewhere it does nothing and says so.
 bool SetUnixMode(const std::string& path, unsigned mode) {
-#if defined(__GNUC__) && defined(__i386__)
+#if defined(__GNUC__) && (defined(__i386__) || defined(__x86_64__))
     using ToUnix = char*(CDECL*)(LPCWSTR);
     const auto toUnix = reinterpret_cast<ToUnix>(
         reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
@@ -105,8 +105,13 @@ bool SetUnixMode(const std::string& path, unsigned mode) {
     if (!::MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH * 2)) return false;
     char* unixPath = toUnix(wide);
     if (!unixPath) return false;
-    long result = 0;
+    long long result = 0;
+#if defined(__i386__)
     asm volatile("int $0x80" : "=a"(result) : "a"(15 /* chmod */), "b"(unixPath), "c"(mode) : "memory");
+#else
+    asm volatile("syscall" : "=a"(result) : "a"(90LL /* chmod */), "D"(unixPath), "S"(static_cast<long long>(mode))
+                 : "rcx", "r11", "memory");
+#endif
     ::HeapFree(::GetProcessHeap(), 0, unixPath);
     return result == 0;
 #else

@@ -31,9 +31,9 @@ std::vector<TracedCall> TracedCalls() {
     if (log.size() < relayOffset) relayOffset = 0;
     const std::string fresh = log.substr(relayOffset);
     relayOffset = log.size();
-    static const std::regex call("Call [A-Za-z0-9_]+\\.([A-Za-z0-9_]+)\\((.*)\\) ret=([0-9a-fA-F]{8})");
+    static const std::regex call("Call [A-Za-z0-9_]+\\.([A-Za-z0-9_]+)\\((.*)\\) ret=([0-9a-fA-F]{8,16})");
     for (std::sregex_iterator it(fresh.begin(), fresh.end(), call), end; it != end; ++it)
-        calls.push_back({(*it)[1].str(), (*it)[2].str(), std::stoul((*it)[3].str(), nullptr, 16)});
+        calls.push_back({(*it)[1].str(), (*it)[2].str(), static_cast<std::uintptr_t>(std::stoull((*it)[3].str(), nullptr, 16))});
     return calls;
 }
 

@@ -21,6 +21,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <string>
 #include <vector>
@@ -49,7 +50,8 @@ volatile int* volatile nowhere = nullptr;
 void FailingNetAddressStartup() {
     const char* fail = std::getenv("PICTOMAP_FAIL_STARTUP");
     if (fail && *fail == '1') {
-        void* tables = ::operator new(0x7FFF0000u);
+        // Nearly half the address space: more than any process can have.
+        void* tables = ::operator new(std::numeric_limits<std::size_t>::max() / 2 - 0xFFFF);
         ::operator delete(tables);
     }
     if (fail && std::string(fail) == "access") *nowhere = 1;
