@@ -105,10 +105,11 @@ bool SetUnixMode(const std::string& path, unsigned mode) {
     if (!::MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH * 2)) return false;
     char* unixPath = toUnix(wide);
     if (!unixPath) return false;
-    long long result = 0;
 #if defined(__i386__)
+    long result = 0;
     asm volatile("int $0x80" : "=a"(result) : "a"(15 /* chmod */), "b"(unixPath), "c"(mode) : "memory");
 #else
+    long long result = 0;
     asm volatile("syscall" : "=a"(result) : "a"(90LL /* chmod */), "D"(unixPath), "S"(static_cast<long long>(mode))
                  : "rcx", "r11", "memory");
 #endif
