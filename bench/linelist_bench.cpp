@@ -110,7 +110,8 @@ int RunMerge(const std::string& dir) {
     }
     const long total = configuration.LineCount();
     const double merged = Seconds(start);
-    pm::SaveConfiguration(configuration, dir + "/PictoCfg.out");
+    pm::Patience patience;
+    pm::SaveConfiguration(configuration, dir + "/PictoCfg.out", patience);
     const double seconds = Seconds(start);
     std::printf("lines loaded %ld, pairs offered %ld, lines written %ld\n", n, offered, total);
     std::printf("time %.3f s (save %.3f s)\n", seconds, seconds - merged);

@@ -43,7 +43,10 @@ void RunConversion() {
     // Declared in this order so that the configuration list is freed first.
     LineList index;
     LineList configuration;
-    RecoverInterruptedSave(configurationPath);
+    // What the run may wait in all for files held a moment by another
+    // program.
+    Patience patience;
+    RecoverInterruptedSave(configurationPath, patience);
     if (ConfigurationExists(configurationPath)) LoadConfiguration(configuration, configurationPath);
     PrepareConfiguration(configuration);
     index.ReadLines(indexPath);
@@ -60,7 +63,7 @@ void RunConversion() {
         plat::MessageBox(TextNothingFound, CaptionError, plat::MbOk | plat::MbIconError);
         return;
     }
-    SaveConfiguration(configuration, configurationPath);
+    SaveConfiguration(configuration, configurationPath, patience);
     plat::MessageBox(TextConverted, CaptionInformation, plat::MbOk | plat::MbIconInformation);
 }
 

@@ -15,6 +15,8 @@ void PairMerger::operator()(std::string_view address, std::string_view picturePa
     configuration_.MergeLine(line_);
 }
 
-void SaveConfiguration(LineList& configuration, const std::string& path) { configuration.WriteLines(path); }
+void SaveConfiguration(LineList& configuration, const std::string& path, Patience& patience) {
+    configuration.WriteLines(path, patience);
+}
 
 }  // namespace pm

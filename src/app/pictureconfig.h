@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "runtime/filesave.h"
 #include "runtime/linelist.h"
 
 namespace pm {
@@ -28,7 +29,8 @@ private:
     LineList& configuration_;
     std::string line_;
 };
-// Writes every line, CR LF ended, in place of the file.
-void SaveConfiguration(LineList& configuration, const std::string& path);
+// Writes every line, CR LF ended, in place of the file, with the run's
+// patience for refused calls.
+void SaveConfiguration(LineList& configuration, const std::string& path, Patience& patience);
 
 }  // namespace pm

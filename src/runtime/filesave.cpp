@@ -15,10 +15,19 @@ constexpr unsigned TemporaryTries = 100;
 constexpr std::uint32_t KeptAttributes = plat::AttributeHidden | plat::AttributeSystem;
 constexpr std::uint32_t SetAttributes = KeptAttributes | plat::AttributeArchive;
 
+// A call tried again while it is refused for a moment and patience lasts.
+template <class Call>
+bool Retried(Patience& patience, Call call) {
+    while (!call())
+        if (!patience.WaitAfter(plat::LastError())) return false;
+    return true;
+}
+
 struct Save {
     const std::string& path;
     const char* text;
     std::uint32_t length;
+    Patience& patience;
     // Made before any file is: once the temporary file exists, nothing
     // allocates until it has its place or is gone.
     std::string backup;
@@ -35,6 +44,7 @@ struct Save {
     Raise<EFCreateError>(FormatText("Cannot create file %s", save.path));
 }
 [[noreturn]] void CannotWrite() { Raise<EWriteError>("Stream write error"); }
+[[noreturn]] void CannotOpen(const std::string& path) { Raise<EFOpenError>(FormatText("Cannot open file %s", path)); }
 
 bool WriteAll(plat::FileHandle file, const char* bytes, std::uint32_t count) {
     std::uint32_t done = 0;
@@ -71,22 +81,28 @@ std::string SpareName(const std::string& path, char a, char b) {
 // (removed, and the name used) or belongs to a save running now (passed
 // over: its file is open and cannot be removed). Invalid when the folder
 // takes no new file.
-UniqueFile MakeTemporary(const std::string& path, std::string& name) {
+UniqueFile MakeTemporary(const Save& save, std::string& name) {
     const auto create = [&] { return plat::CreateFile(name, plat::GenericWrite, 0, plat::CreateNew); };
     for (unsigned n = 0;; ++n) {
-        name = TemporaryName(path, n);
+        name = TemporaryName(save.path, n);
         if (name.empty()) return {};
-        if (SameName(name, path)) continue;
+        if (SameName(name, save.path)) continue;
         UniqueFile file(create());
         if (file.Valid()) return file;
         const std::uint32_t error = plat::LastError();
         if (error == plat::ErrorSharingViolation) continue;
         if (!Exists(error)) return {};
+        // Not waited for: another name is as good.
         if (plat::DeleteFile(name)) {
             *file.Put() = create();
             if (file.Valid()) return file;
         }
     }
+}
+
+// Removes a file of the save's own; a refusal leaves it for a later save.
+void Remove(const Save& save, const std::string& name) {
+    Retried(save.patience, [&] { return plat::DeleteFile(name); });
 }
 
 // The whole text in a temporary file beside the file, flushed and closed,
@@ -95,12 +111,12 @@ UniqueFile MakeTemporary(const std::string& path, std::string& name) {
 // full disk): the rewrite in place may still fit.
 std::string WriteTemporary(const Save& save) {
     std::string name;
-    UniqueFile file = MakeTemporary(save.path, name);
+    UniqueFile file = MakeTemporary(save, name);
     if (!file.Valid()) return {};
     const bool written = WriteAll(file.Get(), save.text, save.length) && plat::FlushFileBuffers(file.Get());
     file.Reset();
     if (!written) {
-        plat::DeleteFile(name);  // a leftover is reused by a later save
+        Remove(save, name);  // a leftover is reused by a later save
         return {};
     }
     if (save.existed && save.attributesKnown && (save.attributes & KeptAttributes))
@@ -110,44 +126,57 @@ std::string WriteTemporary(const Save& save) {
 
 // Puts the complete temporary file in the file's place. Every refusal
 // leaves the old file under its name and goes on to the next way; when all
-// refuse, the temporary file is removed and nothing is placed.
+// refuse, the temporary file is removed and nothing is placed. While the
+// old file stands under the backup name, the new text is under the
+// temporary one and the file has none: a cut there is finished by the next
+// run's recovery, and a refusal puts the old file back or, where even that
+// is refused, raises and leaves it to the recovery.
 bool PlaceTemporary(const Save& save, const std::string& temporary, SaveWay& way) {
+    const auto rename = [&](const std::string& from, const std::string& to) {
+        return Retried(save.patience, [&] { return plat::MoveFile(from, to); });
+    };
+    // The new text in the file's place while the old stands under the
+    // backup name; false once the old file is back under its own.
+    const auto install = [&] {
+        if (rename(temporary, save.path)) {
+            Remove(save, save.backup);  // a later run removes it if this fails
+            return true;
+        }
+        if (!rename(save.backup, save.path)) CannotWrite();
+        return false;
+    };
+
     if (!save.existed) {
         way = SaveWay::NewFile;
-        if (plat::MoveFile(temporary, save.path)) return true;
-        plat::DeleteFile(temporary);
+        if (rename(temporary, save.path)) return true;
+        Remove(save, temporary);
         return false;
     }
 
     way = SaveWay::ReplaceFile;
-    if (plat::ReplaceFile(save.path, temporary)) return true;
-    if (plat::LastError() == plat::ErrorUnableToMoveReplacement) {
-        // The old file is gone and the new text is still under the
-        // temporary name: it takes the file's name, or failing that the
-        // backup name, from which the next run restores it.
-        if (plat::MoveFile(temporary, save.path)) return true;
-        plat::MoveFile(temporary, save.backup);
-        CannotWrite();
+    if (Retried(save.patience, [&] { return plat::ReplaceFile(save.path, temporary, save.backup); })) {
+        Remove(save, save.backup);
+        return true;
     }
+    // Refused partway (1177, or 1176 as some systems answer it): the old file
+    // may stand under the backup name already.
+    std::uint32_t attributes = 0;
+    if (!plat::GetFileAttributes(save.path, attributes) && plat::NoSuchFile(plat::LastError()) &&
+        plat::GetFileAttributes(save.backup, attributes) && install())
+        return true;
 
     way = SaveWay::MoveFileEx;
-    if (plat::MoveFileReplace(temporary, save.path)) return true;
+    if (Retried(save.patience, [&] { return plat::MoveFileReplace(temporary, save.path); })) return true;
 
     way = SaveWay::Backup;
-    if (plat::MoveFile(save.path, save.backup)) {
-        if (plat::MoveFile(temporary, save.path)) {
-            plat::DeleteFile(save.backup);  // a later run removes it if this fails
-            return true;
-        }
-        // The old file goes back; where even that is refused, the next run
-        // renames it back.
-        const bool back = plat::MoveFile(save.backup, save.path);
-        plat::DeleteFile(temporary);
-        if (!back) CannotWrite();
-    }
-    plat::DeleteFile(temporary);
+    if (rename(save.path, save.backup) && install()) return true;
+    Remove(save, temporary);
     return false;
 }
+
+// How often the old bytes are put back after a failure in place before the
+// save gives up: a fault may strike the putting back too.
+constexpr int PutBackTries = 3;
 
 // The file itself is rewritten. A new file is removed again if it cannot
 // be written whole. An old file is read first; the bytes beyond its old
@@ -178,15 +207,18 @@ void RewriteInPlace(const Save& save) {
     const std::uint32_t kept = std::min(oldLength, save.length);
     if (save.length > oldLength &&
         (!plat::SeekFile(h, oldLength) || !WriteAll(h, save.text + kept, save.length - kept))) {
-        if (plat::SeekFile(h, oldLength)) plat::SetEndOfFile(h);
+        for (int tries = 0; tries < PutBackTries; ++tries)
+            if (plat::SeekFile(h, oldLength) && plat::SetEndOfFile(h)) break;
         CannotWrite();
     }
     const bool rewritten = plat::SeekFile(h, 0) && WriteAll(h, save.text, kept) &&
                            (save.length >= oldLength || (plat::SeekFile(h, save.length) && plat::SetEndOfFile(h))) &&
                            plat::FlushFileBuffers(h);
     if (!rewritten) {
-        if (plat::SeekFile(h, 0) && WriteAll(h, old.get(), oldLength) && plat::SetEndOfFile(h))
-            plat::FlushFileBuffers(h);
+        for (int tries = 0; tries < PutBackTries; ++tries)
+            if (plat::SeekFile(h, 0) && WriteAll(h, old.get(), oldLength) && plat::SetEndOfFile(h) &&
+                plat::FlushFileBuffers(h))
+                break;
         CannotWrite();
     }
 }
@@ -210,25 +242,73 @@ std::string TemporaryName(const std::string& path, unsigned n) {
 
 std::string BackupName(const std::string& path) { return SpareName(path, 'B', 'K'); }
 
-void RecoverInterruptedSave(const std::string& path) {
+bool Patience::WaitAfter(std::uint32_t error) {
+    if ((error != plat::ErrorSharingViolation && error != plat::ErrorAccessDenied) || left_ == 0) return false;
+    const std::uint32_t wait = std::min(next_, left_);
+    plat::Sleep(wait);
+    left_ -= wait;
+    next_ *= 2;
+    return true;
+}
+
+void RecoverInterruptedSave(const std::string& path, Patience& patience) {
     const std::string backup = BackupName(path);
-    std::uint32_t attributes = 0;
-    if (backup.empty() || SameName(backup, path) || !plat::GetFileAttributes(backup, attributes)) return;
-    if (attributes & plat::AttributeDirectory) return;
-    if (plat::GetFileAttributes(path, attributes)) plat::DeleteFile(backup);
-    else if (plat::NoSuchFile(plat::LastError())) plat::MoveFile(backup, path);
+    if (backup.empty() || SameName(backup, path)) return;
+    // Whether a file of that name is there, asked again while refused for
+    // a moment.
+    enum class There { Yes, No, Unknown };
+    const auto there = [&](const std::string& name) {
+        std::uint32_t attributes = 0;
+        if (Retried(patience, [&] { return plat::GetFileAttributes(name, attributes); }))
+            return attributes & plat::AttributeDirectory ? There::No : There::Yes;
+        return plat::NoSuchFile(plat::LastError()) ? There::No : There::Unknown;
+    };
+    // Beside a whole file a backup is a leftover, and where it cannot be
+    // told whether there is one (a folder that cannot be listed), nothing
+    // is lost by leaving it.
+    const There file = there(path);
+    const There saved = there(backup);
+    if (file == There::Yes) {
+        if (saved == There::Yes) Retried(patience, [&] { return plat::DeleteFile(backup); });
+        return;
+    }
+    if (saved == There::No) return;
+    if (saved == There::Unknown || file == There::Unknown) CannotOpen(path);
+    if (!Retried(patience, [&] { return plat::MoveFile(backup, path); })) CannotOpen(path);
+}
+
+void RecoverInterruptedSave(const std::string& path) {
+    Patience patience;
+    RecoverInterruptedSave(path, patience);
 }
 
 SaveWay SaveTextFile(const std::string& path, const char* text, std::size_t length) {
+    Patience patience;
+    return SaveTextFile(path, text, length, patience);
+}
+
+SaveWay SaveTextFile(const std::string& path, const char* text, std::size_t length, Patience& patience) {
     if (length > 0x7FFFFFFF) CannotWrite();
-    Save save{path, text, static_cast<std::uint32_t>(length), BackupName(path)};
+    Save save{path, text, static_cast<std::uint32_t>(length), patience, BackupName(path)};
 
     // The file must be one we may write: refuse it exactly where rewriting
     // it would be refused (missing folder, read-only, in use, denied).
+    // A file held for a moment is asked again; a read-only file is a
+    // refusal no wait will change.
     {
-        UniqueFile probe(plat::CreateFile(path, plat::GenericRead | plat::GenericWrite, 0, plat::OpenExisting));
-        if (probe.Valid()) save.existed = true;
-        else if (plat::LastError() != plat::ErrorFileNotFound) CannotCreate(save);
+        UniqueFile probe;
+        for (;;) {
+            *probe.Put() = plat::CreateFile(path, plat::GenericRead | plat::GenericWrite, 0, plat::OpenExisting);
+            if (probe.Valid()) break;
+            const std::uint32_t error = plat::LastError();
+            std::uint32_t attributes = 0;
+            if (error == plat::ErrorFileNotFound) break;
+            if ((error == plat::ErrorAccessDenied && plat::GetFileAttributes(path, attributes) &&
+                 (attributes & plat::AttributeReadOnly)) ||
+                !patience.WaitAfter(error))
+                CannotCreate(save);
+        }
+        save.existed = probe.Valid();
     }
     // The old file's attributes, for the file that takes its place; where
     // the file cannot be asked, its entry in the folder can.

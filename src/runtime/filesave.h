@@ -19,12 +19,33 @@
 // (EFCreateError: missing folder, read-only, in use, access denied) or the
 // text does not fit (EWriteError). Hidden and system attributes stay as
 // they were; the archive attribute is set, as for any changed file.
+//
+// Another program may hold a file for a moment (a virus scanner opens a
+// file just written): a call of the save or the recovery refused with a
+// sharing violation or access denied is tried again, after 20, 40, 80 ...
+// milliseconds, while the run's patience lasts: about a second in all, so
+// that a real refusal (a read-only file, a folder without rights) costs no
+// more than that.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace pm {
+
+// The time a run may wait in all for refused calls; one for the run's
+// recovery and save together.
+class Patience {
+public:
+    // Waits before another try of a call refused with `error`; false, at
+    // once, for any other error or when the time is used up.
+    bool WaitAfter(std::uint32_t error);
+
+private:
+    std::uint32_t left_ = 1000;
+    std::uint32_t next_ = 20;
+};
 
 // The ways a save can take. All but the last first write the whole text to
 // a temporary file beside the file, flush it, and then put it in the file's
@@ -39,12 +60,18 @@ enum class SaveWay {
 };
 
 // Saves `length` bytes of `text` as the file at `path`; gives the way that
-// placed them.
+// placed them. Without `patience`, with a patience of its own.
+SaveWay SaveTextFile(const std::string& path, const char* text, std::size_t length, Patience& patience);
 SaveWay SaveTextFile(const std::string& path, const char* text, std::size_t length);
 
-// Finishes a save of `path` that was cut short on the Backup way: a backup
-// without the file is renamed back, a backup beside the file (which is then
-// whole) is removed. Never raises; refusals leave things for a later run.
+// Finishes a save of `path` that was cut short while the old file stood
+// under the backup name (the Backup way, or ReplaceFileA keeping a backup):
+// a backup without the file is renamed back, a backup beside the file
+// (which is then whole) is removed. It never guesses: where it cannot tell
+// whether the backup or the file is there, or cannot rename the backup
+// back, it raises EFOpenError for `path`, and the run writes nothing. A
+// backup it cannot remove is left for a later run.
+void RecoverInterruptedSave(const std::string& path, Patience& patience);
 void RecoverInterruptedSave(const std::string& path);
 
 // The temporary file's name for try `n` (from 0): the path with the last

@@ -359,6 +359,11 @@ void LineList::ReadLines(const std::string& path) {
 }
 
 void LineList::WriteLines(const std::string& path) {
+    Patience patience;
+    WriteLines(path, patience);
+}
+
+void LineList::WriteLines(const std::string& path, Patience& patience) {
     FoldMerged();
     std::uint64_t total = 0;
     for (const Line& line : lines_) total += line.length + 2u;
@@ -372,7 +377,7 @@ void LineList::WriteLines(const std::string& path) {
         *out++ = '\n';
     }
 
-    SaveTextFile(path, text.get(), static_cast<std::size_t>(total));
+    SaveTextFile(path, text.get(), static_cast<std::size_t>(total), patience);
 }
 
 }  // namespace pm

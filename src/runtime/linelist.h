@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "runtime/filesave.h"
 #include "runtime/textset.h"
 
 namespace pm {
@@ -33,7 +34,9 @@ public:
     // Replaces the contents with the lines of the file at `path`.
     void ReadLines(const std::string& path);
     // Writes every line, each followed by CR LF, in place of the file at
-    // `path` (SaveTextFile: a failure leaves the old file as it was).
+    // `path` (SaveTextFile: a failure leaves the old file as it was), with
+    // the run's patience for refused calls, or one of its own.
+    void WriteLines(const std::string& path, Patience& patience);
     void WriteLines(const std::string& path);
 
     void SetDuplicatePolicy(DuplicatePolicy policy) { policy_ = policy; }

@@ -34,6 +34,7 @@ inline constexpr std::uint32_t ErrorAlreadyExists = 183;
 inline constexpr std::uint32_t ErrorFilenameExcedRange = 206;
 inline constexpr std::uint32_t ErrorUnableToRemoveReplaced = 1175;
 inline constexpr std::uint32_t ErrorUnableToMoveReplacement = 1176;
+inline constexpr std::uint32_t ErrorUnableToMoveReplacement2 = 1177;
 // The answers of a lookup that mean there is no such file: the file or its
 // folder is not there, a search found nothing, or the name cannot be one.
 inline bool NoSuchFile(std::uint32_t error) {
@@ -143,12 +144,15 @@ struct Calls {
     bool (*SetEndOfFile)(FileHandle file);
     void (*CloseFile)(FileHandle file);
     bool (*DeleteFile)(const std::string& path);
-    // ReplaceFileA(replaced, replacement, no backup): the replacement takes
-    // the replaced file's name, attributes and security, in one step.
-    // Answers ErrorCallNotImplemented before Windows 2000, which lacks it.
-    // With ErrorUnableToMoveReplacement the replaced file is gone and the
-    // replacement is still under its own name.
-    bool (*ReplaceFile)(const std::string& replaced, const std::string& replacement);
+    // Sleep: waits, for a file that another program holds for a moment.
+    void (*Sleep)(std::uint32_t milliseconds);
+    // ReplaceFileA(replaced, replacement, backup): the replacement takes the
+    // replaced file's name, attributes and security, and the replaced file
+    // the backup name. Answers ErrorCallNotImplemented before Windows 2000,
+    // which lacks it. Refused with ErrorUnableToMoveReplacement, both files
+    // keep their names; with ErrorUnableToMoveReplacement2 the replaced file
+    // stands under the backup name and the replacement under its own.
+    bool (*ReplaceFile)(const std::string& replaced, const std::string& replacement, const std::string& backup);
     // MoveFileExA with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
     // answers ErrorCallNotImplemented on 95, 98 and Me.
     bool (*MoveFileReplace)(const std::string& from, const std::string& to);
@@ -220,7 +224,7 @@ struct Calls {
 // functions of the same names: PM_PLATFORM_CALLS(F) is F(name) for each.
 #define PM_PLATFORM_CALLS(F)                                                                                        \
     F(LastError) F(CreateFile) F(FileSize) F(ReadFile) F(WriteFile) F(FlushFileBuffers) F(SeekFile) F(SetEndOfFile) \
-    F(CloseFile) F(DeleteFile) F(ReplaceFile) F(MoveFileReplace) F(MoveFile) F(GetFileAttributes)                   \
+    F(CloseFile) F(DeleteFile) F(Sleep) F(ReplaceFile) F(MoveFileReplace) F(MoveFile) F(GetFileAttributes)                   \
     F(SetFileAttributes) F(FindFirst) F(RegOpenKeyEx) F(RegQueryValueEx) F(RegCloseKey) F(CompareStringIgnoreCase) \
     F(MakeOrderPrefix) F(IsDbcsLeadByte) F(MessageBox) F(GetVersionEx) F(OpenProcessToken) F(LookupPrivilegeValue)  \
     F(AdjustTokenPrivilege) F(CloseToken) F(GetOwnModule) F(FindCommittedRegion) F(GetModuleFileName) F(LoadString) \
@@ -254,8 +258,9 @@ inline bool SeekFile(FileHandle file, std::uint64_t offset) { return Active().Se
 inline bool SetEndOfFile(FileHandle file) { return Active().SetEndOfFile(file); }
 inline void CloseFile(FileHandle file) { Active().CloseFile(file); }
 inline bool DeleteFile(const std::string& path) { return Active().DeleteFile(path); }
-inline bool ReplaceFile(const std::string& replaced, const std::string& replacement) {
-    return Active().ReplaceFile(replaced, replacement);
+inline void Sleep(std::uint32_t milliseconds) { Active().Sleep(milliseconds); }
+inline bool ReplaceFile(const std::string& replaced, const std::string& replacement, const std::string& backup) {
+    return Active().ReplaceFile(replaced, replacement, backup);
 }
 inline bool MoveFileReplace(const std::string& from, const std::string& to) {
     return Active().MoveFileReplace(from, to);

@@ -82,20 +82,21 @@ bool SetFileAttributes(const std::string& path, std::uint32_t attributes) {
 }
 void CloseFile(FileHandle file) { ::CloseHandle(ToHandle(file)); }
 bool DeleteFile(const std::string& path) { return ::DeleteFileA(path.c_str()) != FALSE; }
+void Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
 
 // Functions that not every 32-bit Windows has are looked up when first
 // needed (KernelFunction), so that the program loads everywhere: ReplaceFileA
 // came with Windows 2000, IsDebuggerPresent with NT 4.0 and 98; MoveFileExA
 // is there on 95, 98 and Me but answers ERROR_CALL_NOT_IMPLEMENTED.
 
-bool ReplaceFile(const std::string& replaced, const std::string& replacement) {
+bool ReplaceFile(const std::string& replaced, const std::string& replacement, const std::string& backup) {
     using Replace = BOOL(WINAPI*)(LPCSTR, LPCSTR, LPCSTR, DWORD, LPVOID, LPVOID);
     static const Replace replace = KernelFunction<Replace>("ReplaceFileA");
     if (!replace) {
         ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
         return false;
     }
-    return replace(replaced.c_str(), replacement.c_str(), nullptr, 0, nullptr, nullptr) != FALSE;
+    return replace(replaced.c_str(), replacement.c_str(), backup.c_str(), 0, nullptr, nullptr) != FALSE;
 }
 
 bool MoveFileReplace(const std::string& from, const std::string& to) {

@@ -69,6 +69,9 @@ TEST(SaveCut, EveryCutLeavesTheOldOrTheNewBytes) {
              faults::HideSystemFunction("ReplaceFileA");
              faults::HideSystemFunction("MoveFileExA");
          }},
+        {"ReplaceFileA keeping both names (1176)", [] { faults::SetReplaceFileAnswer(plat::ErrorUnableToMoveReplacement); }},
+        {"ReplaceFileA leaving the old file under the backup name (1177)",
+         [] { faults::SetReplaceFileAnswer(plat::ErrorUnableToMoveReplacement2); }},
     };
     const std::string junk("z=1\r\n\0" "9:9/8=C:\\JUNK\\y.bmp\r\n", 27);
     const Home homes[] = {
@@ -111,6 +114,15 @@ TEST(SaveCut, EveryCutLeavesTheOldOrTheNewBytes) {
                 ASSERT_EQ(code, faults::CutExitCode);
                 ASSERT_LT(cut, 100u);
                 ++cuts;
+
+                // A next run whose recovery is refused (it cannot tell what
+                // is there, or cannot rename back) writes nothing from the
+                // index alone.
+                for (const char* refused : {"GetFileAttributes", "MoveFile"})
+                    RunProgram(dir.Home(), 0, [&] {
+                        way.system();
+                        faults::FailEveryCall(refused);
+                    });
 
                 host::Reset();
                 faults::Reset();

@@ -55,9 +55,20 @@ TEST(SaveWays, EachSituationTakesItsWay) {
         {"ReplaceFileA cannot remove the old file (1175)", true,
          [](const test::ScratchDir&) { faults::SetReplaceFileAnswer(plat::ErrorUnableToRemoveReplaced); }, longer, "",
          SaveWay::MoveFileEx},
-        {"ReplaceFileA removed the old file but left the new one (1176)", true,
+        {"ReplaceFileA refused, both files keeping their names (1176)", true,
          [](const test::ScratchDir&) { faults::SetReplaceFileAnswer(plat::ErrorUnableToMoveReplacement); }, longer, "",
+         SaveWay::MoveFileEx},
+        {"ReplaceFileA left the old file under the backup name (1177)", true,
+         [](const test::ScratchDir&) { faults::SetReplaceFileAnswer(plat::ErrorUnableToMoveReplacement2); }, longer, "",
          SaveWay::ReplaceFile},
+        {"1177, and the new file cannot take the name", true,
+         [](const test::ScratchDir&) {
+             faults::SetReplaceFileAnswer(plat::ErrorUnableToMoveReplacement2);
+             faults::RefuseCalls("MoveFile", plat::ErrorSharingViolation, 7);
+         },
+         longer, "", SaveWay::MoveFileEx},
+        {"a folder takes the backup name", true, [](const test::ScratchDir& d) { d.MakeDir("CFG\\PictoCfg.~BK"); },
+         longer, "", SaveWay::MoveFileEx},
         {"every replacing refused", true,
          [](const test::ScratchDir&) {
              faults::FailEveryCall("ReplaceFile");
@@ -108,6 +119,10 @@ TEST(SaveWays, EachSituationTakesItsWay) {
         const std::string failure = test::FailureOf([&] { way = SaveTextFile(path, c.text.data(), c.text.size()); });
         const std::string kind = failure.substr(0, failure.find(':'));
         EXPECT_EQ(kind, c.failure);
+        // A read-only file or a folder without rights is refused at once.
+        if (kind == "EFCreateError") {
+            EXPECT_EQ(host::SleptMilliseconds(), 0u);
+        }
         if (kind.empty()) {
             EXPECT_EQ(way, c.way);
             EXPECT_EQ(dir.Read("CFG\\PictoCfg.cfg"), c.text);
@@ -124,6 +139,91 @@ TEST(SaveWays, EachSituationTakesItsWay) {
         host::Reset();
         faults::Reset();
     }
+}
+
+// A scanner holding a file for a moment: each call of the save refused k
+// times with a sharing violation, then access denied, on every way. Within
+// the patience (six tries more) the save goes its usual way; beyond it, it
+// takes the next way or fails, but never waits more than about a second,
+// and never loses the old bytes.
+TEST(SaveWays, ACallRefusedForAMomentIsTriedAgain) {
+    const std::string old = "old\r\n", text = "new text\r\n";
+    const char* const names[] = {"CreateFile", "ReplaceFile", "MoveFileEx", "MoveFile", "DeleteFile"};
+    for (const test::SaveWayCase& way : test::SaveWays) {
+        for (const char* name : names) {
+            for (const std::uint32_t error : {plat::ErrorSharingViolation, plat::ErrorAccessDenied}) {
+                for (const std::uint64_t times : {1u, 6u, 7u, 1000u}) {
+                    SCOPED_TRACE(std::string(way.name) + ", " + name + " refused " + std::to_string(times) +
+                                 " times with " + std::to_string(error));
+                    host::Reset();
+                    faults::Reset();
+                    test::ScratchDir dir;
+                    dir.MakeDir("CFG");
+                    const std::string path = dir.Path("CFG\\PictoCfg.cfg");
+                    dir.Write("CFG\\PictoCfg.cfg", old);
+                    way.setup(dir);
+                    faults::RefuseCalls(name, error, times);
+                    SaveWay taken{};
+                    const std::string failure =
+                        test::FailureOf([&] { taken = SaveTextFile(path, text.data(), text.size()); });
+                    EXPECT_LE(host::SleptMilliseconds(), 1000u);
+                    if (way.way == SaveWay::ReplaceFile && std::string(name) == "ReplaceFile") {
+                        // 20, 40, 80 ... ms, a second in all at most.
+                        EXPECT_EQ(host::SleptMilliseconds(), std::min<std::uint64_t>(1000, 20 * ((1u << std::min<std::uint64_t>(times, 10)) - 1)));
+                    }
+                    if (failure.empty()) {
+                        EXPECT_EQ(dir.Read("CFG\\PictoCfg.cfg"), text);
+                        if (times <= 6) {
+                            EXPECT_EQ(taken, way.way);
+                        }
+                    } else {
+                        EXPECT_GT(times, 6u) << failure;
+                        EXPECT_EQ(dir.Read("CFG\\PictoCfg.cfg"), old);
+                    }
+                    faults::Reset();
+                    RecoverInterruptedSave(path);
+                    SaveTextFile(path, text.data(), text.size());
+                    EXPECT_EQ(dir.Read("CFG\\PictoCfg.cfg"), text);
+                    EXPECT_EQ(dir.EntryCount(), 2u + way.spareFiles) << "left beside the file";
+                }
+            }
+        }
+    }
+}
+
+// In place, two faults: every pair of calls made to fail. A save that
+// raises leaves exactly the old bytes; the old bytes are put back again
+// when the putting back is struck too.
+TEST(SaveWays, TwoFaultsInPlaceLeaveTheOldOrTheNewBytes) {
+    const std::string old = "old line one\r\nold line two\r\n";
+    int pairs = 0;
+    for (const std::string& text : {std::string("n\r\n"), std::string(60, 'n') + "\r\n"}) {
+        for (std::uint64_t n = 1;; ++n) {
+            bool firstReached = false;
+            for (std::uint64_t m = n + 1;; ++m) {
+                SCOPED_TRACE("text of " + std::to_string(text.size()) + ", calls " + std::to_string(n) + " and " +
+                             std::to_string(m) + " failing");
+                host::Reset();
+                faults::Reset();
+                test::ScratchDir dir;
+                dir.MakeDir("CFG");
+                const std::string path = dir.Path("CFG\\PictoCfg.cfg");
+                dir.Write("CFG\\PictoCfg.cfg", old);
+                LockFolder(dir);  // no second file: in place
+                faults::FailCall(n);
+                faults::AlsoFailCall(m);
+                const std::string failure = test::FailureOf([&] { SaveTextFile(path, text.data(), text.size()); });
+                const std::string failed = faults::FailedCall();
+                faults::Reset();
+                EXPECT_EQ(dir.Read("CFG\\PictoCfg.cfg"), failure.empty() ? text : old) << failed << ": " << failure;
+                firstReached = !failed.empty();
+                if (failed.find(", ") == std::string::npos) break;  // the second call was never reached
+                ++pairs;
+            }
+            if (!firstReached) break;
+        }
+    }
+    EXPECT_GT(pairs, 20);
 }
 
 // A save of an existing file changes its content: the archive bit is set
@@ -179,6 +279,32 @@ TEST(SaveWays, RecoveryFinishesAnInterruptedSave) {
         }
         EXPECT_EQ(dir.Exists("CFG\\PictoCfg.~BK"), c.backupLeft);
         EXPECT_EQ(dir.Read("CFG\\PictoCfg.~00"), "a leftover temporary file");
+    }
+    // It never guesses: where it cannot tell whether the backup or the file
+    // is there, or cannot rename the backup back, it raises and leaves the
+    // backup as it was. A call refused once is tried again.
+    for (const char* call : {"GetFileAttributes", "MoveFile"}) {
+        for (const bool always : {false, true}) {
+            for (const bool beside : {false, true}) {
+                SCOPED_TRACE(std::string(call) + (always ? " refused" : " refused once") + (beside ? ", file beside" : ""));
+                host::Reset();
+                faults::Reset();
+                test::ScratchDir dir;
+                dir.MakeDir("CFG");
+                const std::string path = dir.Path("CFG\\PictoCfg.cfg");
+                dir.Write("CFG\\PictoCfg.~BK", "old\r\n");
+                if (beside) dir.Write("CFG\\PictoCfg.cfg", "new\r\n");
+                if (always) faults::FailEveryCall(call);
+                else faults::RefuseCalls(call, plat::ErrorSharingViolation, 1);
+                const std::string failure = test::FailureOf([&] { RecoverInterruptedSave(path); });
+                faults::Reset();
+                const bool stops = always && (!beside || std::string(call) == "GetFileAttributes");
+                EXPECT_EQ(failure, stops ? "EFOpenError: Cannot open file " + path : "");
+                EXPECT_EQ(dir.Exists("CFG\\PictoCfg.cfg"), beside || !stops);
+                EXPECT_EQ(dir.Read("CFG\\PictoCfg.cfg"), beside ? "new\r\n" : stops ? "" : "old\r\n");
+                EXPECT_EQ(dir.Exists("CFG\\PictoCfg.~BK"), stops);
+            }
+        }
     }
     // A folder of the backup's name is not ours to move.
     host::Reset();

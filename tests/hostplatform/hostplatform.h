@@ -64,6 +64,8 @@ void SetDebuggerPresent(bool present);
 
 // ---- Files ----
 int OpenFiles();  // file handles opened and not yet closed
+// What Sleep was asked to wait in all since Reset (the host does not wait).
+std::uint64_t SleptMilliseconds();
 
 // Back to a clean state: empty registry, no boxes, default settings.
 void Reset();

@@ -57,6 +57,8 @@ struct State {
     std::vector<host::Adjustment> adjustments;
     std::string modulePath = "C:\\Tools\\Pictomap.exe";
     bool debugger = false;
+    // Sleep does not wait on the host: the time asked for is added up.
+    std::uint64_t slept = 0;
     // Attributes that POSIX files lack (hidden, system, archive), by path;
     // a file without an entry has none of them.
     std::map<std::string, std::uint32_t> dosAttributes;
@@ -269,6 +271,8 @@ void CloseFile(FileHandle file) {
     Host().files.erase(it);
 }
 
+void Sleep(std::uint32_t milliseconds) { Host().slept += milliseconds; }
+
 bool DeleteFile(const std::string& path) {
     if (TooLong(path)) return Fail(ErrorFilenameExcedRange);
     const std::string native = Native(path);
@@ -302,10 +306,17 @@ bool Rename(const std::string& from, const std::string& to, bool replace) {
 
 }  // namespace
 
-bool ReplaceFile(const std::string& replaced, const std::string& replacement) {
+// As Windows documents it: the replaced file takes the backup name, then
+// the replacement the replaced file's; where the first step is refused both
+// keep their names, where the second is, the replaced file keeps the backup
+// name.
+bool ReplaceFile(const std::string& replaced, const std::string& replacement, const std::string& backup) {
     struct stat st {};
     if (::stat(Native(replaced).c_str(), &st) != 0) return Fail(ErrorFileNotFound);
-    return Rename(replacement, replaced, true);
+    if (::stat(Native(replacement).c_str(), &st) != 0) return Fail(ErrorFileNotFound);
+    if (!Rename(replaced, backup, true)) return Fail(ErrorUnableToRemoveReplaced);
+    if (!Rename(replacement, replaced, true)) return Fail(ErrorUnableToMoveReplacement2);
+    return true;
 }
 
 bool MoveFileReplace(const std::string& from, const std::string& to) {
@@ -565,6 +576,7 @@ int OpenTokens() { return Host().openTokens; }
 void SetModulePath(const std::string& path) { Host().modulePath = path; }
 void SetDebuggerPresent(bool present) { Host().debugger = present; }
 int OpenFiles() { return static_cast<int>(Host().files.size()); }
+std::uint64_t SleptMilliseconds() { return Host().slept; }
 void Reset() {
     for (auto& [handle, file] : Host().files) ::close(file.fd);
     Host() = State{};

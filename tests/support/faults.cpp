@@ -21,11 +21,15 @@ using namespace plat;
 struct Switches {
     std::uint64_t calls = 0;
     std::uint64_t failAt = 0;
+    std::uint64_t alsoFailAt = 0;
     // Looked up without making a string: an allocation here would be one
     // the program did not make.
     std::set<std::string, std::less<>> failing;  // every call of these names fails
     std::set<std::string, std::less<>> hidden;   // functions the system lacks
     std::uint32_t replaceAnswer = 0;
+    std::string refused;  // the next `refusals` calls of this name answer `refusal`
+    std::uint64_t refusals = 0;
+    std::uint32_t refusal = 0;
     std::string failedCall;
     std::uint64_t cutPoints = 0;
     std::uint64_t cutAt = 0;
@@ -65,8 +69,17 @@ bool MadeToFail(const char* name) {
     Switches& w = W();
     ++w.calls;
     if (w.failing.count(std::string_view(name))) return true;
-    if (w.failAt == 0 || w.calls != w.failAt) return false;
-    w.failedCall = name;
+    if (w.failAt == 0 || (w.calls != w.failAt && w.calls != w.alsoFailAt)) return false;
+    if (!w.failedCall.empty()) w.failedCall += ", ";
+    w.failedCall += name;
+    return true;
+}
+
+// True for the first calls of the refused name, as long as refusals last.
+bool Refused(const char* name) {
+    Switches& w = W();
+    if (w.refusals == 0 || w.refused != name) return false;
+    --w.refusals;
     return true;
 }
 
@@ -92,6 +105,10 @@ FileHandle CreateFile(const std::string& path, std::uint32_t access, std::uint32
     if (disposition != OpenExisting) CutPoint();
     if (MadeToFail("CreateFile")) {
         Fail(ErrorAccessDenied);
+        return InvalidFile;
+    }
+    if (Refused("CreateFile")) {
+        Fail(W().refusal);
         return InvalidFile;
     }
     const FileHandle file = Pass(&Calls::CreateFile, path, access, share, disposition);
@@ -150,40 +167,47 @@ void CloseFile(FileHandle file) {
     Pass(&Calls::CloseFile, file);
 }
 
+void Sleep(std::uint32_t milliseconds) { Pass(&Calls::Sleep, milliseconds); }
+
 bool DeleteFile(const std::string& path) {
     CutPoint();
     if (MadeToFail("DeleteFile")) return Fail(ErrorAccessDenied);
+    if (Refused("DeleteFile")) return Fail(W().refusal);
     return Pass(&Calls::DeleteFile, path);
 }
 
-bool ReplaceFile(const std::string& replaced, const std::string& replacement) {
+bool ReplaceFile(const std::string& replaced, const std::string& replacement, const std::string& backup) {
     if (W().hidden.count(std::string_view("ReplaceFileA"))) return Fail(ErrorCallNotImplemented);
     CutPoint();
     if (MadeToFail("ReplaceFile")) return Fail(ErrorAccessDenied);
+    if (Refused("ReplaceFile")) return Fail(W().refusal);
     if (const std::uint32_t answer = W().replaceAnswer) {
-        // Refused after the replaced file was removed: the replacement
-        // stays under its own name.
-        if (answer == ErrorUnableToMoveReplacement) Pass(&Calls::DeleteFile, replaced);
+        // Refused after the replaced file took the backup name: the
+        // replacement stays under its own.
+        if (answer == ErrorUnableToMoveReplacement2) Pass(&Calls::MoveFileReplace, replaced, backup);
         return Fail(answer);
     }
-    return Pass(&Calls::ReplaceFile, replaced, replacement);
+    return Pass(&Calls::ReplaceFile, replaced, replacement, backup);
 }
 
 bool MoveFileReplace(const std::string& from, const std::string& to) {
     if (W().hidden.count(std::string_view("MoveFileExA"))) return Fail(ErrorCallNotImplemented);
     CutPoint();
     if (MadeToFail("MoveFileEx")) return Fail(ErrorAccessDenied);
+    if (Refused("MoveFileEx")) return Fail(W().refusal);
     return Pass(&Calls::MoveFileReplace, from, to);
 }
 
 bool MoveFile(const std::string& from, const std::string& to) {
     CutPoint();
     if (MadeToFail("MoveFile")) return Fail(ErrorAccessDenied);
+    if (Refused("MoveFile")) return Fail(W().refusal);
     return Pass(&Calls::MoveFile, from, to);
 }
 
 bool GetFileAttributes(const std::string& path, std::uint32_t& attributes) {
     if (MadeToFail("GetFileAttributes")) return Fail(ErrorAccessDenied);
+    if (Refused("GetFileAttributes")) return Fail(W().refusal);
     return Pass(&Calls::GetFileAttributes, path, attributes);
 }
 
@@ -287,6 +311,8 @@ void Reset() { W() = Switches{}; }
 
 int OpenFiles() { return openFiles; }
 
+void AlsoFailCall(std::uint64_t m) { W().alsoFailAt = m; }
+
 void FailCall(std::uint64_t n) {
     W().failAt = n;
     W().calls = 0;
@@ -296,6 +322,12 @@ const std::string& FailedCall() { return W().failedCall; }
 void FailEveryCall(const std::string& name) { W().failing.insert(name); }
 void HideSystemFunction(const std::string& name) { W().hidden.insert(name); }
 void SetReplaceFileAnswer(std::uint32_t error) { W().replaceAnswer = error; }
+
+void RefuseCalls(const std::string& name, std::uint32_t error, std::uint64_t count) {
+    W().refused = name;
+    W().refusal = error;
+    W().refusals = count;
+}
 
 void CutAt(std::uint64_t n) {
     W().cutAt = n;

@@ -19,7 +19,10 @@ void Reset();
 // fails, or, for a read or write, falls short (a write half done is a full
 // disk). 0 turns it off.
 void FailCall(std::uint64_t n);
-// Name of the call that was made to fail, empty if none was.
+// With FailCall(n), the call numbered `m` fails too (0: none).
+void AlsoFailCall(std::uint64_t m);
+// Names of the calls that were made to fail (", " between two), empty if
+// none was.
 const std::string& FailedCall();
 // Makes every call of this name fail (as FailCall does), until Reset.
 void FailEveryCall(const std::string& name);
@@ -29,9 +32,14 @@ void FailEveryCall(const std::string& name);
 // do these calls for "ReplaceFileA" or "MoveFileExA" until Reset.
 void HideSystemFunction(const std::string& name);
 // ReplaceFile refuses with `error` (0: as usual); with
-// ErrorUnableToMoveReplacement it removes the replaced file first, as
-// Windows may.
+// ErrorUnableToMoveReplacement2 it gives the replaced file the backup name
+// first, as Windows may.
 void SetReplaceFileAnswer(std::uint32_t error);
+// The next `count` calls named `name` ("CreateFile", "ReplaceFile",
+// "MoveFileEx", "MoveFile", "DeleteFile", "GetFileAttributes") are refused with `error`, as
+// while a virus scanner holds the file (ErrorSharingViolation,
+// ErrorAccessDenied); not counted as failing calls.
+void RefuseCalls(const std::string& name, std::uint32_t error, std::uint64_t count);
 
 // A cut point comes before every call that can change what is on disk
 // (CreateFile that may create or empty a file, WriteFile, FlushFileBuffers,

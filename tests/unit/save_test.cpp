@@ -82,7 +82,10 @@ TEST(SaveFaults, AFailedSaveLeavesTheOldBytesAndASuccessfulOneTheNew) {
                     EXPECT_EQ(dir.EntryCount(), 2u + way.spareFiles) << "left beside the file";
                     if (failed.empty()) break;
                 }
-                EXPECT_GE(failures, 1);  // the file itself refused at least
+                // Where a second file can be made, no one failing call costs
+                // the save: a refusal is tried again, a short write goes
+                // another way. In place, a short write fails it.
+                EXPECT_EQ(failures > 0, way.way == SaveWay::InPlace) << failures << " failures";
             }
         }
     }
