@@ -79,7 +79,8 @@ std::string SpareName(const std::string& path, char a, char b) {
 // A new temporary file of one of our names, open for writing with no
 // sharing. A name already taken is a leftover of a save that was cut short
 // (removed, and the name used) or belongs to a save running now (passed
-// over: its file is open and cannot be removed). Invalid when the folder
+// over: its file is open and cannot be removed); one that cannot be removed
+// (a folder, a read-only file) is passed over too. Invalid when the folder
 // takes no new file.
 UniqueFile MakeTemporary(const Save& save, std::string& name) {
     const auto create = [&] { return plat::CreateFile(name, plat::GenericWrite, 0, plat::CreateNew); };
@@ -257,8 +258,8 @@ void RecoverInterruptedSave(const std::string& path, Patience& patience) {
     // Whether a file of that name is there, asked again while refused for
     // a moment.
     enum class There { Yes, No, Unknown };
+    std::uint32_t attributes = 0;
     const auto there = [&](const std::string& name) {
-        std::uint32_t attributes = 0;
         if (Retried(patience, [&] { return plat::GetFileAttributes(name, attributes); }))
             return attributes & plat::AttributeDirectory ? There::No : There::Yes;
         return plat::NoSuchFile(plat::LastError()) ? There::No : There::Unknown;
@@ -269,6 +270,10 @@ void RecoverInterruptedSave(const std::string& path, Patience& patience) {
     const There file = there(path);
     const There saved = there(backup);
     if (file == There::Yes) {
+        // A read-only leftover would keep the 95 way from its backup name.
+        const std::uint32_t writable = attributes & ~plat::AttributeReadOnly;
+        if (saved == There::Yes && writable != attributes)
+            plat::SetFileAttributes(backup, writable ? writable : plat::AttributeNormal);
         if (saved == There::Yes) Retried(patience, [&] { return plat::DeleteFile(backup); });
         return;
     }

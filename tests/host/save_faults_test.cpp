@@ -69,6 +69,8 @@ TEST(SaveWays, EachSituationTakesItsWay) {
          longer, "", SaveWay::MoveFileEx},
         {"a folder takes the backup name", true, [](const test::ScratchDir& d) { d.MakeDir("CFG\\PictoCfg.~BK"); },
          longer, "", SaveWay::MoveFileEx},
+        {"a folder takes the first temporary name", true,
+         [](const test::ScratchDir& d) { d.MakeDir("CFG\\PictoCfg.~00"); }, longer, "", SaveWay::ReplaceFile},
         {"every replacing refused", true,
          [](const test::ScratchDir&) {
              faults::FailEveryCall("ReplaceFile");
@@ -256,9 +258,11 @@ TEST(SaveWays, RecoveryFinishesAnInterruptedSave) {
         const char* backup;  // null: none
         const char* after;   // the file afterwards (null: none)
         bool backupLeft;
+        bool readOnlyBackup = false;
     } cases[] = {
         {"backup alone", nullptr, "old\r\n", "old\r\n", false},
         {"backup beside the file", "new\r\n", "old\r\n", "new\r\n", false},
+        {"read-only backup beside the file", "new\r\n", "old\r\n", "new\r\n", false, true},
         {"file alone", "new\r\n", nullptr, "new\r\n", false},
         {"nothing", nullptr, nullptr, nullptr, false},
     };
@@ -271,6 +275,7 @@ TEST(SaveWays, RecoveryFinishesAnInterruptedSave) {
         const std::string path = dir.Path("CFG\\PictoCfg.cfg");
         if (c.file) dir.Write("CFG\\PictoCfg.cfg", c.file);
         if (c.backup) dir.Write("CFG\\PictoCfg.~BK", c.backup);
+        if (c.readOnlyBackup) dir.SetReadOnly("CFG\\PictoCfg.~BK", true);
         dir.Write("CFG\\PictoCfg.~00", "a leftover temporary file");
         RecoverInterruptedSave(path);
         EXPECT_EQ(dir.Exists("CFG\\PictoCfg.cfg"), c.after != nullptr);
