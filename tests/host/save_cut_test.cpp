@@ -1,7 +1,8 @@
 // The whole program cut off at every moment of a save, on every way that
 // writes a new file beside the old one: the process ends before each call
-// that can change the disk and in the middle of each write, as if killed or
-// the power lost. After the cut the configuration (with what the next run
+// that can change the disk and in the middle of each write, as if killed,
+// and again as if the power were lost (what was not flushed is lost too).
+// After the cut the configuration (with what the next run
 // puts back) holds the old or the new bytes; after the next run it holds
 // exactly what an uncut run writes, and nothing else is left in its folder.
 // (The host keeps hidden and system bits in the process: the end-to-end
@@ -27,8 +28,9 @@ namespace {
 constexpr const char* Cfg = "CFG\\PictoCfg.cfg";
 
 // Runs the program in a child process, cut off at cut point `cut` (0: not
-// at all); gives its exit code.
-int RunProgram(const std::string& home, std::uint64_t cut, const std::function<void()>& system) {
+// at all) as `kind` says; gives its exit code.
+int RunProgram(const std::string& home, std::uint64_t cut, const std::function<void()>& system,
+               faults::CutKind kind = faults::CutKind::Process) {
     std::fflush(nullptr);
     const pid_t child = ::fork();
     if (child == 0) {
@@ -39,7 +41,7 @@ int RunProgram(const std::string& home, std::uint64_t cut, const std::function<v
         host::SetRegistryValue(HomeKey, HomeValue, plat::RegSz, home + std::string(1, '\0'));
         system();
         FailureSupportShutdown();
-        faults::CutAt(cut);
+        faults::CutAt(cut, kind);
         std::size_t count = 0;
         const ModuleEntry* modules = ProgramModules(count);
         StartProgram(modules, count, RunConversion);
@@ -85,9 +87,11 @@ TEST(SaveCut, EveryCutLeavesTheOldOrTheNewBytes) {
         {"old with lines behind a NUL byte", "a.bmp,N,1:2/3 1:2/4\r\nc.bmp,N,3:3/3\r\n", junk.c_str()},
     };
     int cuts = 0;
+    for (const faults::CutKind kind : {faults::CutKind::Process, faults::CutKind::Power}) {
     for (const Way& way : ways) {
         for (const Home& h : homes) {
-            SCOPED_TRACE(std::string(way.name) + ", " + h.name);
+            SCOPED_TRACE(std::string(way.name) + ", " + h.name +
+                         (kind == faults::CutKind::Power ? ", power cut" : ", process ended"));
             test::ScratchDir dir;
             dir.MakeDir("BMP");
             dir.MakeDir("CFG");
@@ -106,7 +110,7 @@ TEST(SaveCut, EveryCutLeavesTheOldOrTheNewBytes) {
             for (std::uint64_t cut = 1;; ++cut) {
                 SCOPED_TRACE("cut " + std::to_string(cut));
                 prepare();
-                const int code = RunProgram(dir.Home(), cut, way.system);
+                const int code = RunProgram(dir.Home(), cut, way.system, kind);
                 if (code == 0) {
                     EXPECT_EQ(dir.Read(Cfg), fresh);
                     break;
@@ -139,6 +143,7 @@ TEST(SaveCut, EveryCutLeavesTheOldOrTheNewBytes) {
                 EXPECT_EQ(dir.EntryCount(), 4u) << "files left beside the configuration";
             }
         }
+    }
     }
     std::printf("%d cuts\n", cuts);
 }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <set>
 #include <string_view>
 #include <utility>
@@ -33,6 +34,7 @@ struct Switches {
     std::string failedCall;
     std::uint64_t cutPoints = 0;
     std::uint64_t cutAt = 0;
+    CutKind cutKind = CutKind::Process;
     std::uint64_t allocations = 0;
     std::uint64_t failAllocationAt = 0;
     // The error of the last call, when it was one made to fail.
@@ -54,14 +56,88 @@ const Calls* inner = nullptr;
 // allocations are not the program's and never fail on purpose.
 int insideSystem = 0;
 
+struct Inside {
+    Inside() { ++insideSystem; }
+    ~Inside() { --insideSystem; }
+};
+
 template <class Member, class... Args>
 auto Pass(Member member, Args&&... args) {
-    struct Inside {
-        Inside() { ++insideSystem; }
-        ~Inside() { --insideSystem; }
-    } inside;
+    Inside inside;
     W().injected = false;
     return (inner->*member)(std::forward<Args>(args)...);
+}
+
+// For a power cut: what is on the disk for certain. Each open file's path
+// and position, and for each file written since its last flush, the bytes
+// it held then; a power cut puts those back. Kept only while a power cut
+// is set.
+struct OpenFile {
+    std::string path;
+    std::uint64_t position = 0;
+    bool readable = false;
+};
+std::map<FileHandle, OpenFile>& OpenFilesByHandle() {
+    static std::map<FileHandle, OpenFile> files;
+    return files;
+}
+std::map<std::string, std::string>& Unflushed() {
+    static std::map<std::string, std::string> stable;
+    return stable;
+}
+bool PowerCutSet() { return W().cutAt != 0 && W().cutKind == CutKind::Power; }
+
+// Before a write to `file` changes it: the bytes it held at its last flush,
+// unless they are known already.
+void BeforeChange(FileHandle file) {
+    if (!PowerCutSet()) return;
+    Inside inside;
+    const auto open = OpenFilesByHandle().find(file);
+    if (open == OpenFilesByHandle().end() || Unflushed().count(open->second.path)) return;
+    std::string bytes;
+    std::uint64_t size = 0;
+    // A file opened for writing only is a new one: nothing of it is stable.
+    if (open->second.readable && inner->SeekFile(file, 0) && inner->FileSize(file, size)) {
+        bytes.resize(static_cast<std::size_t>(size));
+        std::uint32_t done = 0;
+        if (size) inner->ReadFile(file, &bytes[0], static_cast<std::uint32_t>(size), done);
+        bytes.resize(done);
+    }
+    inner->SeekFile(file, open->second.position);
+    Unflushed()[open->second.path] = bytes;
+}
+
+// The power is lost: every file written since its last flush holds what it
+// held then (renames and removals made before stay).
+void DropUnflushed() {
+    for (const auto& [handle, open] : OpenFilesByHandle()) inner->CloseFile(handle);
+    for (const auto& [path, bytes] : Unflushed()) {
+        const FileHandle file = inner->CreateFile(path, GenericWrite, 0, CreateAlways);
+        std::uint32_t done = 0;
+        if (file == InvalidFile) continue;
+        if (!bytes.empty()) inner->WriteFile(file, bytes.data(), static_cast<std::uint32_t>(bytes.size()), done);
+        inner->CloseFile(file);
+    }
+}
+
+// The file position, for putting it back after a look at the file.
+void Moved(FileHandle file, std::uint64_t by, bool to) {
+    if (!PowerCutSet()) return;
+    const auto open = OpenFilesByHandle().find(file);
+    if (open == OpenFilesByHandle().end()) return;
+    open->second.position = to ? by : open->second.position + by;
+}
+
+// A file renamed or removed takes its unflushed bytes along, or loses
+// them (an empty `to`).
+void Renamed(const std::string& from, const std::string& to) {
+    if (!PowerCutSet()) return;
+    Inside inside;
+    const auto it = Unflushed().find(from);
+    if (!to.empty()) Unflushed().erase(to);
+    if (it == Unflushed().end()) return;
+    if (!to.empty()) Unflushed()[to] = it->second;
+    Unflushed().erase(from);
 }
 
 // Counts a call; true when this one is to fail.
@@ -93,6 +169,7 @@ bool Fail(std::uint32_t error) {
 void CutPoint() {
     Switches& w = W();
     if (w.cutAt == 0 || ++w.cutPoints != w.cutAt) return;
+    if (w.cutKind == CutKind::Power) DropUnflushed();
 #if defined(_WIN32)
     ::TerminateProcess(::GetCurrentProcess(), CutExitCode);
 #endif
@@ -112,7 +189,14 @@ FileHandle CreateFile(const std::string& path, std::uint32_t access, std::uint32
         return InvalidFile;
     }
     const FileHandle file = Pass(&Calls::CreateFile, path, access, share, disposition);
-    if (file != InvalidFile) ++openFiles;
+    if (file == InvalidFile) return file;
+    ++openFiles;
+    if (PowerCutSet()) {
+        Inside inside;
+        OpenFilesByHandle()[file] = {path, 0, (access & GenericRead) != 0};
+        // A file just made holds nothing for certain yet.
+        if (disposition == CreateNew) Unflushed().emplace(path, std::string());
+    }
     return file;
 }
 
@@ -124,22 +208,28 @@ bool FileSize(FileHandle file, std::uint64_t& size) {
 // A read made to fail falls short.
 bool ReadFile(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t& done) {
     const bool cut = MadeToFail("ReadFile");
-    return Pass(&Calls::ReadFile, file, buffer, cut ? count / 2 : count, done);
+    const bool read = Pass(&Calls::ReadFile, file, buffer, cut ? count / 2 : count, done);
+    Moved(file, done, false);
+    return read;
 }
 
 // A write is made in two halves, with a cut point between them; one made to
 // fail writes half and reports a full disk.
 bool WriteFile(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t& done) {
     CutPoint();
+    BeforeChange(file);
     const bool full = MadeToFail("WriteFile");
     const std::uint32_t want = full ? count / 2 : count;
     std::uint32_t first = 0, second = 0;
     if (!Pass(&Calls::WriteFile, file, buffer, want / 2, first)) {
         done = first;
+        Moved(file, done, false);
         return false;
     }
+    Moved(file, first, false);
     CutPoint();
     const bool written = Pass(&Calls::WriteFile, file, static_cast<const char*>(buffer) + first, want - first, second);
+    Moved(file, second, false);
     done = first + second;
     if (written && full) Fail(ErrorDiskFull);
     return written;
@@ -148,22 +238,35 @@ bool WriteFile(FileHandle file, const void* buffer, std::uint32_t count, std::ui
 bool FlushFileBuffers(FileHandle file) {
     CutPoint();
     if (MadeToFail("FlushFileBuffers")) return Fail(ErrorDiskFull);
-    return Pass(&Calls::FlushFileBuffers, file);
+    if (!Pass(&Calls::FlushFileBuffers, file)) return false;
+    if (PowerCutSet()) {
+        Inside inside;
+        const auto open = OpenFilesByHandle().find(file);
+        if (open != OpenFilesByHandle().end()) Unflushed().erase(open->second.path);
+    }
+    return true;
 }
 
 bool SeekFile(FileHandle file, std::uint64_t offset) {
     if (MadeToFail("SetFilePointer")) return Fail(ErrorAccessDenied);
-    return Pass(&Calls::SeekFile, file, offset);
+    if (!Pass(&Calls::SeekFile, file, offset)) return false;
+    Moved(file, offset, true);
+    return true;
 }
 
 bool SetEndOfFile(FileHandle file) {
     CutPoint();
     if (MadeToFail("SetEndOfFile")) return Fail(ErrorDiskFull);
+    BeforeChange(file);
     return Pass(&Calls::SetEndOfFile, file);
 }
 
 void CloseFile(FileHandle file) {
     --openFiles;
+    if (PowerCutSet()) {
+        Inside inside;
+        OpenFilesByHandle().erase(file);
+    }
     Pass(&Calls::CloseFile, file);
 }
 
@@ -173,7 +276,9 @@ bool DeleteFile(const std::string& path) {
     CutPoint();
     if (MadeToFail("DeleteFile")) return Fail(ErrorAccessDenied);
     if (Refused("DeleteFile")) return Fail(W().refusal);
-    return Pass(&Calls::DeleteFile, path);
+    if (!Pass(&Calls::DeleteFile, path)) return false;
+    Renamed(path, "");
+    return true;
 }
 
 bool ReplaceFile(const std::string& replaced, const std::string& replacement, const std::string& backup) {
@@ -184,10 +289,14 @@ bool ReplaceFile(const std::string& replaced, const std::string& replacement, co
     if (const std::uint32_t answer = W().replaceAnswer) {
         // Refused after the replaced file took the backup name: the
         // replacement stays under its own.
-        if (answer == ErrorUnableToMoveReplacement2) Pass(&Calls::MoveFileReplace, replaced, backup);
+        if (answer == ErrorUnableToMoveReplacement2 && Pass(&Calls::MoveFileReplace, replaced, backup))
+            Renamed(replaced, backup);
         return Fail(answer);
     }
-    return Pass(&Calls::ReplaceFile, replaced, replacement, backup);
+    if (!Pass(&Calls::ReplaceFile, replaced, replacement, backup)) return false;
+    Renamed(replaced, backup);
+    Renamed(replacement, replaced);
+    return true;
 }
 
 bool MoveFileReplace(const std::string& from, const std::string& to) {
@@ -195,14 +304,18 @@ bool MoveFileReplace(const std::string& from, const std::string& to) {
     CutPoint();
     if (MadeToFail("MoveFileEx")) return Fail(ErrorAccessDenied);
     if (Refused("MoveFileEx")) return Fail(W().refusal);
-    return Pass(&Calls::MoveFileReplace, from, to);
+    if (!Pass(&Calls::MoveFileReplace, from, to)) return false;
+    Renamed(from, to);
+    return true;
 }
 
 bool MoveFile(const std::string& from, const std::string& to) {
     CutPoint();
     if (MadeToFail("MoveFile")) return Fail(ErrorAccessDenied);
     if (Refused("MoveFile")) return Fail(W().refusal);
-    return Pass(&Calls::MoveFile, from, to);
+    if (!Pass(&Calls::MoveFile, from, to)) return false;
+    Renamed(from, to);
+    return true;
 }
 
 bool GetFileAttributes(const std::string& path, std::uint32_t& attributes) {
@@ -307,7 +420,11 @@ void Install() {
     UseCalls(&calls);
 }
 
-void Reset() { W() = Switches{}; }
+void Reset() {
+    W() = Switches{};
+    OpenFilesByHandle().clear();
+    Unflushed().clear();
+}
 
 int OpenFiles() { return openFiles; }
 
@@ -329,8 +446,9 @@ void RefuseCalls(const std::string& name, std::uint32_t error, std::uint64_t cou
     W().refusals = count;
 }
 
-void CutAt(std::uint64_t n) {
+void CutAt(std::uint64_t n, CutKind kind) {
     W().cutAt = n;
+    W().cutKind = kind;
     W().cutPoints = 0;
 }
 

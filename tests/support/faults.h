@@ -46,9 +46,13 @@ void RefuseCalls(const std::string& name, std::uint32_t error, std::uint64_t cou
 // SetEndOfFile, MoveFile, MoveFileReplace, ReplaceFile, DeleteFile,
 // SetFileAttributes) and in the middle of every write. At the cut point
 // numbered `n` (from 1) the process ends at once with CutExitCode. 0 turns
-// it off.
+// it off. A power cut also loses what was written to any file since its
+// last FlushFileBuffers, as a disk cache or FAT on 95 and 98 may: the file
+// holds what it held then (nothing, for a file made since); renames and
+// removals made before the cut stay.
 inline constexpr int CutExitCode = 86;
-void CutAt(std::uint64_t n);
+enum class CutKind { Process, Power };
+void CutAt(std::uint64_t n, CutKind kind = CutKind::Process);
 
 // Files opened through the layer and not yet closed.
 int OpenFiles();
