@@ -16,7 +16,6 @@ namespace {
 constexpr std::size_t ChunkSize = 64 * 1024;
 constexpr std::uint64_t MaxFileSize = 0x7FFFFFFF;
 
-// The number of lines in a NUL-ended text, by the cutting rules below.
 // Calls `take(start, length)` for each line of the NUL-ended text: a line
 // is the longest run without NUL, LF or CR; one CR, then one LF, end it; a
 // NUL ends the text.
@@ -295,11 +294,14 @@ void LineList::FoldMerged() {
     // Giving it back is itself only a hint: it fails quietly.
     if (merged_.capacity() - merged_.size() > merged_.size() / 4 + 16) MakeSpareRoom([&] { merged_.shrink_to_fit(); });
     // The sort's scratch buffer is spare room too: without it the sort
-    // works in place, more slowly.
-    MakeSpareRoom([&] {
-        std::stable_sort(merged_.begin(), merged_.end(),
-                         [this](const Line& a, const Line& b) { return Compare(a, b) < 0; });
-    });
+    // works in place, more slowly. A sort stopped partway by anything else
+    // leaves the lines in no order: they are never merged so, memory has
+    // run out.
+    if (!MakeSpareRoom([&] {
+            std::stable_sort(merged_.begin(), merged_.end(),
+                             [this](const Line& a, const Line& b) { return Compare(a, b) < 0; });
+        }))
+        RaiseRuntimeError(RuntimeOutOfMemory, PM_RETURN_ADDRESS());
     std::vector<Line> result;
     Reserve(result, lines_.size() + merged_.size());
     std::size_t i = 0, j = 0;

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <new>
 #include <set>
 #include <string_view>
 #include <utility>
@@ -23,6 +24,8 @@ struct Switches {
     std::uint64_t calls = 0;
     std::uint64_t failAt = 0;
     std::uint64_t alsoFailAt = 0;
+    std::uint64_t compares = 0;
+    std::uint64_t throwFromCompareAt = 0;
     // Looked up without making a string: an allocation here would be one
     // the program did not make.
     std::set<std::string, std::less<>> failing;  // every call of these names fails
@@ -349,10 +352,12 @@ std::int32_t RegQueryValueEx(RegKey key, const std::string& name, std::uint32_t&
 std::int32_t RegCloseKey(RegKey key) { return Pass(&Calls::RegCloseKey, key); }
 
 int CompareStringIgnoreCase(const char* a, std::int32_t lengthA, const char* b, std::int32_t lengthB) {
+    if (W().throwFromCompareAt != 0 && ++W().compares == W().throwFromCompareAt) throw std::bad_alloc();
     return Pass(&Calls::CompareStringIgnoreCase, a, lengthA, b, lengthB);
 }
 
 OrderPrefix MakeOrderPrefix(const char* text, std::size_t length, std::string* fullKey) {
+    if (W().throwFromCompareAt != 0) return OrderPrefix{};  // every order is the comparison's
     return Pass(&Calls::MakeOrderPrefix, text, length, fullKey);
 }
 
@@ -429,6 +434,11 @@ void Reset() {
 int OpenFiles() { return openFiles; }
 
 void AlsoFailCall(std::uint64_t m) { W().alsoFailAt = m; }
+
+void ThrowFromCompare(std::uint64_t n) {
+    W().compares = 0;
+    W().throwFromCompareAt = n;
+}
 
 void FailCall(std::uint64_t n) {
     W().failAt = n;
