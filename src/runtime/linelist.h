@@ -63,8 +63,9 @@ public:
     std::string_view LineView(std::int32_t index);
 
 private:
-    // One layout on every platform (32 bytes in the 32-bit program), so
-    // that the native tests run the record the program uses.
+    // The same fields on every platform (32 bytes in the 32-bit program,
+    // 40 in a 64-bit build), so that the native tests run the record the
+    // program uses.
     struct Line {
         const char* data;
         // The whole sort key, where the platform makes one, stored behind

@@ -132,8 +132,9 @@ struct Calls {
     // template.
     FileHandle (*CreateFile)(const std::string& path, std::uint32_t access, std::uint32_t share,
                              std::uint32_t disposition);
-    // Bytes from the start to the end of the file (SetFilePointer to the end
-    // and back); false when the size cannot be found.
+    // Bytes from the file pointer to the end of the file (SetFilePointer to
+    // the end and back): the file's size, just after it is opened; false
+    // when it cannot be found.
     bool (*FileSize)(FileHandle file, std::uint64_t& size);
     bool (*ReadFile)(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t& done);
     bool (*WriteFile)(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t& done);

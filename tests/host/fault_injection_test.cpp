@@ -97,7 +97,8 @@ TEST(FaultInjection, EveryFailedCallEndsInABoxAndLosesNothing) {
         dir.MakeDir("BMP");
         dir.MakeDir("CFG");
         dir.Write("BMP\\fmmp0000.inf", h.index);
-        for (std::uint64_t n = 1; n < 500; ++n) {
+        bool whole = false;  // a run with no call left to fail was reached
+        for (std::uint64_t n = 1; n < 500 && !whole; ++n) {
             if (h.hasConfiguration) dir.Write("CFG\\PictoCfg.cfg", h.configuration);
             else std::filesystem::remove(dir.Native("CFG\\PictoCfg.cfg"));
             const Ending ending = RunProgram(dir.Home(), n);
@@ -132,8 +133,9 @@ TEST(FaultInjection, EveryFailedCallEndsInABoxAndLosesNothing) {
                     EXPECT_GE(written.count(line), Lines(h.configuration).count(line)) << line;
             }
             EXPECT_EQ(dir.EntryCount(), 3u + (dir.Exists("CFG\\PictoCfg.cfg") ? 1u : 0u)) << "stray file";
-            if (ending.failedCall.empty()) break;
+            whole = ending.failedCall.empty();
         }
+        EXPECT_TRUE(whole) << "more calls than tried";
         std::filesystem::remove(dir.Native("CFG\\PictoCfg.cfg"));
     }
     std::printf("%d runs, %zu distinct endings:\n", runs, endings.size());
@@ -170,6 +172,7 @@ TEST(FaultInjection, ExhaustedMemoryAtEveryAllocation) {
     const std::string converted = "\r\n1:2/3=" + dir.Home() + "BMP\\a.bmp\r\n1:2/4=" + dir.Home() +
                                   "BMP\\a.bmp\r\n2:2/2=" + dir.Home() + "BMP\\b.gif\r\nB=2\r\nz=1\r\n";
     int runs = 0, atStartup = 0, reported = 0, absorbed = 0;
+    bool whole = false;  // a run with no allocation left to fail was reached
     for (std::uint64_t n = 1; n < 5000; ++n) {
         home.Reset();
         const Ending ending = RunProgram(dir.Home(), n, true);
@@ -183,7 +186,8 @@ TEST(FaultInjection, ExhaustedMemoryAtEveryAllocation) {
             EXPECT_EQ(ending.boxes[0], "0x40 [Information] [Convert Complete!.]");
             EXPECT_EQ(dir.Read("CFG\\PictoCfg.cfg"), converted);
             EXPECT_EQ(dir.EntryCount(), 4u) << "stray file";
-            if (ending.failedCall.empty()) break;
+            whole = ending.failedCall.empty();
+            if (whole) break;
             ++absorbed;
             continue;
         }
@@ -216,18 +220,21 @@ TEST(FaultInjection, ExhaustedMemoryAtEveryAllocation) {
 TEST(FaultInjection, SpareRoomNeverReachesADebugger) {
     MemoryHome home;
     int absorbed = 0;
-    for (std::uint64_t n = 1; n < 5000; ++n) {
+    bool whole = false;  // a run with no allocation left to fail was reached
+    for (std::uint64_t n = 1; n < 5000 && !whole; ++n) {
         SCOPED_TRACE("allocation " + std::to_string(n));
         home.Reset();
         const Ending plain = RunProgram(home.dir.Home(), n, true);
         home.Reset();
         const Ending watched = RunProgram(home.dir.Home(), n, true, true);
-        if (plain.code == 0 && plain.failedCall.empty()) break;
+        whole = plain.code == 0 && plain.failedCall.empty();
+        if (whole) break;
         if (plain.code != 0) continue;
         ++absorbed;
         EXPECT_EQ(watched.code, 0) << watched.failedCall;
         EXPECT_EQ(watched.boxes, plain.boxes);
     }
+    EXPECT_TRUE(whole) << "more allocations than tried";
     EXPECT_GE(absorbed, 3);
 }
 

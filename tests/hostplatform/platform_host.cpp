@@ -221,8 +221,10 @@ FileHandle CreateFile(const std::string& path, std::uint32_t access, std::uint32
 
 bool FileSize(FileHandle file, std::uint64_t& size) {
     struct stat st {};
-    if (::fstat(Host().files.at(file).fd, &st) != 0) return Fail(ErrnoToError(errno));
-    size = static_cast<std::uint64_t>(st.st_size);
+    const int fd = Host().files.at(file).fd;
+    const off_t here = ::lseek(fd, 0, SEEK_CUR);
+    if (here < 0 || ::fstat(fd, &st) != 0) return Fail(ErrnoToError(errno));
+    size = st.st_size > here ? static_cast<std::uint64_t>(st.st_size - here) : 0;
     return true;
 }
 
