@@ -6,6 +6,7 @@
 
 #include "base/failure.h"
 #include "runtime/filesave.h"
+#include "runtime/orderkey.h"
 #include "base/runtimeerror.h"
 #include "winsys/handles.h"
 #include "winsys/platform.h"
@@ -79,13 +80,13 @@ std::string_view LineList::FullKey(const Line& line) {
 // that is only read line by line never pays for them.
 LineList::Line LineList::WithKey(Line line) {
     if (!(line.keyLow & 1)) {
-        scratchKey_.clear();
-        const plat::OrderPrefix key = plat::MakeOrderPrefix(line.data, line.length, &scratchKey_);
+        const bool made = plat::MakeSortKey(line.data, line.length, scratchKey_);
+        const OrderPrefix key = made ? PackOrderPrefix(scratchKey_) : OrderPrefix{};
         line.key = key.high;
         line.keyMid = key.mid;
         line.keyLow = key.low;
         line.fullKey = nullptr;
-        if (!scratchKey_.empty() && key.Known()) {
+        if (made && !scratchKey_.empty()) {
             // Stored behind its length: a key may hold bytes of any value.
             const auto length = static_cast<std::uint32_t>(scratchKey_.size());
             scratchKey_.insert(0, reinterpret_cast<const char*>(&length), sizeof length);
@@ -101,11 +102,10 @@ void LineList::EnsureKeys() {
 
 int LineList::Compare(const Line& a, const Line& b) {
     if ((a.keyLow & b.keyLow & 1) != 0) {
-        if (a.key != b.key) return a.key < b.key ? -1 : 1;
-        if (a.keyMid != b.keyMid) return a.keyMid < b.keyMid ? -1 : 1;
-        if (a.keyLow != b.keyLow) return a.keyLow < b.keyLow ? -1 : 1;
+        if (const int byPrefix = CompareOrderPrefixes({a.key, a.keyMid, a.keyLow}, {b.key, b.keyMid, b.keyLow}))
+            return byPrefix;
         const std::string_view fullA = FullKey(a), fullB = FullKey(b);
-        if (!fullA.empty() && !fullB.empty()) return plat::CompareOrderKeys(fullA, fullB);
+        if (!fullA.empty() && !fullB.empty()) return CompareOrderKeys(fullA, fullB);
     }
     return CompareLines(a.View(), b.View());
 }

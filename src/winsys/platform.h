@@ -73,26 +73,6 @@ inline constexpr std::uint32_t RegBinary = 3;
 inline constexpr std::uint32_t RegDword = 4;
 inline constexpr std::uint32_t RegMultiSz = 7;
 
-// ---- Text ----
-// The first 19 bytes of a key that orders texts as CompareStringIgnoreCase
-// does: where two prefixes differ, they tell the order; equal prefixes tell
-// nothing. A prefix that could not be made (`known` false) tells nothing.
-// A locale's sort key takes about two bytes a character, so 19 bytes settle
-// nearly every comparison of configuration lines without the whole key.
-struct OrderPrefix {
-    std::uint64_t high = 0;  // bytes 1 to 8
-    std::uint64_t mid = 0;   // bytes 9 to 16
-    std::uint32_t low = 0;   // bytes 17 to 19, then 1 when known, 0 when not
-    bool Known() const { return (low & 1) != 0; }
-};
-// Whole keys, byte by byte over their whole length (a key may hold bytes of
-// any value, 0 among them); a key that is the start of the other comes
-// first. Negative, 0 or positive.
-inline int CompareOrderKeys(std::string_view a, std::string_view b) {
-    const int c = a.compare(b);
-    return c < 0 ? -1 : c > 0 ? 1 : 0;
-}
-
 // ---- Message boxes ----
 inline constexpr std::uint32_t MbOk = 0x0;
 inline constexpr std::uint32_t MbIconError = 0x10;
@@ -178,10 +158,11 @@ struct Calls {
     // CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, ...): 1, 2 or 3;
     // 0 on failure.
     int (*CompareStringIgnoreCase)(const char* a, std::int32_t lengthA, const char* b, std::int32_t lengthB);
-    // With `fullKey`, the whole key too, where the key is not the text itself
-    // (Win32: the locale's sort key; the host leaves it empty). Two full keys
-    // compare with CompareOrderKeys as their texts do.
-    OrderPrefix (*MakeOrderPrefix)(const char* text, std::size_t length, std::string* fullKey);
+    // The locale's sort key of a text into `key` (LCMapStringA with
+    // LCMAP_SORTKEY | NORM_IGNORECASE): two keys, compared byte by byte over
+    // their whole length, order as CompareStringIgnoreCase orders their
+    // texts. False where none can be made.
+    bool (*MakeSortKey)(const char* text, std::size_t length, std::string& key);
     // IsDBCSLeadByte in the ANSI code page.
     bool (*IsDbcsLeadByte)(unsigned char byte);
 
@@ -227,7 +208,7 @@ struct Calls {
     F(LastError) F(CreateFile) F(FileSize) F(ReadFile) F(WriteFile) F(FlushFileBuffers) F(SeekFile) F(SetEndOfFile) \
     F(CloseFile) F(DeleteFile) F(Sleep) F(ReplaceFile) F(MoveFileReplace) F(MoveFile) F(GetFileAttributes)                   \
     F(SetFileAttributes) F(FindFirst) F(RegOpenKeyEx) F(RegQueryValueEx) F(RegCloseKey) F(CompareStringIgnoreCase) \
-    F(MakeOrderPrefix) F(IsDbcsLeadByte) F(MessageBox) F(GetVersionEx) F(OpenProcessToken) F(LookupPrivilegeValue)  \
+    F(MakeSortKey) F(IsDbcsLeadByte) F(MessageBox) F(GetVersionEx) F(OpenProcessToken) F(LookupPrivilegeValue)  \
     F(AdjustTokenPrivilege) F(CloseToken) F(GetOwnModule) F(FindCommittedRegion) F(GetModuleFileName) F(LoadString) \
     F(IsDebuggerPresent) F(RaiseForDebugger) F(LastThrowAddress) F(ExitProcess) F(InstallFaultHandler)             \
     F(RemoveFaultHandler)
@@ -287,8 +268,8 @@ inline std::int32_t RegCloseKey(RegKey key) { return Active().RegCloseKey(key); 
 inline int CompareStringIgnoreCase(const char* a, std::int32_t lengthA, const char* b, std::int32_t lengthB) {
     return Active().CompareStringIgnoreCase(a, lengthA, b, lengthB);
 }
-inline OrderPrefix MakeOrderPrefix(const char* text, std::size_t length, std::string* fullKey = nullptr) {
-    return Active().MakeOrderPrefix(text, length, fullKey);
+inline bool MakeSortKey(const char* text, std::size_t length, std::string& key) {
+    return Active().MakeSortKey(text, length, key);
 }
 inline bool IsDbcsLeadByte(unsigned char byte) { return Active().IsDbcsLeadByte(byte); }
 inline int MessageBox(const char* text, const char* caption, std::uint32_t style) {

@@ -138,37 +138,25 @@ int CompareStringIgnoreCase(const char* a, std::int32_t lengthA, const char* b, 
     return ::CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a, lengthA, b, lengthB);
 }
 
-// The locale's sort key (LCMapStringA, LCMAP_SORTKEY | NORM_IGNORECASE),
-// which the system orders exactly as CompareStringA with NORM_IGNORECASE,
-// byte by byte; it ends in a NUL, so a shorter key comes first.
-OrderPrefix MakeOrderPrefix(const char* text, std::size_t length, std::string* fullKey) {
+// The key ends in a NUL, so a shorter key comes first.
+bool MakeSortKey(const char* text, std::size_t length, std::string& key) {
     constexpr DWORD flags = LCMAP_SORTKEY | NORM_IGNORECASE;
-    OrderPrefix prefix;
-    if (length > 0x7FFFFFFF) return prefix;
+    if (length > 0x7FFFFFFF) return false;
     // An empty text is mapped as a NUL-ended one: a length of 0 is refused.
     const char* source = length ? text : "";
     const int sourceLength = length ? static_cast<int>(length) : -1;
-    unsigned char key[512];
-    int n = ::LCMapStringA(LOCALE_USER_DEFAULT, flags, source, sourceLength, reinterpret_cast<LPSTR>(key), sizeof key);
-    std::string longKey;
+    // Most keys fit in 512 bytes; the room stays with `key` for the next.
+    key.resize(512);
+    int n = ::LCMapStringA(LOCALE_USER_DEFAULT, flags, source, sourceLength, &key[0], static_cast<int>(key.size()));
     if (n == 0 && ::GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
         n = ::LCMapStringA(LOCALE_USER_DEFAULT, flags, source, sourceLength, nullptr, 0);
         if (n > 0) {
-            longKey.resize(static_cast<std::size_t>(n));
-            n = ::LCMapStringA(LOCALE_USER_DEFAULT, flags, source, sourceLength, &longKey[0], n);
+            key.resize(static_cast<std::size_t>(n));
+            n = ::LCMapStringA(LOCALE_USER_DEFAULT, flags, source, sourceLength, &key[0], n);
         }
     }
-    if (n <= 0) return prefix;
-    const unsigned char* bytes = longKey.empty() ? key : reinterpret_cast<const unsigned char*>(longKey.data());
-    if (fullKey) fullKey->assign(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(n));
-    for (int i = 0; i < 19; ++i) {
-        const unsigned char c = i < n ? bytes[i] : 0;
-        if (i < 8) prefix.high = prefix.high << 8 | c;
-        else if (i < 16) prefix.mid = prefix.mid << 8 | c;
-        else prefix.low = prefix.low << 8 | c;
-    }
-    prefix.low = prefix.low << 8 | 1;
-    return prefix;
+    key.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    return n > 0;
 }
 
 bool IsDbcsLeadByte(unsigned char byte) { return ::IsDBCSLeadByte(byte) != FALSE; }

@@ -432,19 +432,12 @@ int CompareStringIgnoreCase(const char* a, std::int32_t lengthA, const char* b, 
 // The text itself is the key, ASCII letters lower-cased: its first 19
 // bytes, big-endian, padded with 0, and the whole of it. A text that ends
 // early (padding 0) is the shorter, which the order above puts first too.
-OrderPrefix MakeOrderPrefix(const char* text, std::size_t length, std::string* fullKey) {
-    OrderPrefix key;
-    if (fullKey) fullKey->assign(text, length);
-    for (std::size_t i = 0; i < length || i < 19; ++i) {
-        unsigned char c = i < length ? static_cast<unsigned char>(text[i]) : 0;
-        if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c + 32);
-        if (fullKey && i < length) (*fullKey)[i] = static_cast<char>(c);
-        if (i < 8) key.high = key.high << 8 | c;
-        else if (i < 16) key.mid = key.mid << 8 | c;
-        else if (i < 19) key.low = key.low << 8 | c;
-    }
-    key.low = key.low << 8 | 1;
-    return key;
+// The host's sort key is the text in lower case (ASCII letters only).
+bool MakeSortKey(const char* text, std::size_t length, std::string& key) {
+    key.assign(text, length);
+    for (char& c : key)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    return true;
 }
 
 bool IsDbcsLeadByte(unsigned char byte) { return Host().leadBytes.count(byte) != 0; }

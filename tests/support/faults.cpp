@@ -356,9 +356,9 @@ int CompareStringIgnoreCase(const char* a, std::int32_t lengthA, const char* b, 
     return Pass(&Calls::CompareStringIgnoreCase, a, lengthA, b, lengthB);
 }
 
-OrderPrefix MakeOrderPrefix(const char* text, std::size_t length, std::string* fullKey) {
-    if (W().throwFromCompareAt != 0) return OrderPrefix{};  // every order is the comparison's
-    return Pass(&Calls::MakeOrderPrefix, text, length, fullKey);
+bool MakeSortKey(const char* text, std::size_t length, std::string& key) {
+    if (W().throwFromCompareAt != 0) return false;  // every order is the comparison's
+    return Pass(&Calls::MakeSortKey, text, length, key);
 }
 
 bool IsDbcsLeadByte(unsigned char byte) { return Pass(&Calls::IsDbcsLeadByte, byte); }

@@ -23,8 +23,8 @@ void FailCall(std::uint64_t n);
 void AlsoFailCall(std::uint64_t m);
 // The comparison numbered `n` (from 1; 0: none) made through
 // CompareStringIgnoreCase throws std::bad_alloc, as anything that stops a
-// sort partway; meanwhile no order prefix is made, so that every order is
-// the comparison's.
+// sort partway; meanwhile no sort key is made, so that every order is the
+// comparison's.
 void ThrowFromCompare(std::uint64_t n);
 // Names of the calls that were made to fail (", " between two), empty if
 // none was.

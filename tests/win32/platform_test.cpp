@@ -15,6 +15,7 @@
 #include "runtime/failurereport.h"
 #include "runtime/filesave.h"
 #include "runtime/linelist.h"
+#include "runtime/orderkey.h"
 #include "support.h"
 #include "winsys/platform.h"
 #include "winsys/registry.h"
@@ -56,16 +57,12 @@ TEST(Win32, SortKeysOrderAsCompareStringDoes) {
         for (int n = static_cast<int>(random() % 14); n > 0; --n) b += pool[random() % (sizeof pool - 1)];
         const int byCompare = CompareLines(a, b);
         std::string fullA, fullB;
-        const plat::OrderPrefix ka = plat::MakeOrderPrefix(a.data(), a.size(), &fullA);
-        const plat::OrderPrefix kb = plat::MakeOrderPrefix(b.data(), b.size(), &fullB);
-        ASSERT_TRUE(ka.Known() && kb.Known());
-        const int byPrefix = ka.high != kb.high ? (ka.high < kb.high ? -1 : 1)
-                             : ka.mid != kb.mid ? (ka.mid < kb.mid ? -1 : 1)
-                             : ka.low != kb.low ? (ka.low < kb.low ? -1 : 1) : 0;
+        ASSERT_TRUE(plat::MakeSortKey(a.data(), a.size(), fullA) && plat::MakeSortKey(b.data(), b.size(), fullB));
+        const int byPrefix = CompareOrderPrefixes(PackOrderPrefix(fullA), PackOrderPrefix(fullB));
         if (byPrefix != 0 && byPrefix != byCompare && ++disagreements <= 5)
             ADD_FAILURE() << "[" << a << "] [" << b << "] compare " << byCompare << " prefix " << byPrefix;
         // Whole keys, equality included, since equal keys settle a comparison.
-        const int byKey = plat::CompareOrderKeys(fullA, fullB);
+        const int byKey = CompareOrderKeys(fullA, fullB);
         if (byKey != byCompare && ++disagreements <= 5)
             ADD_FAILURE() << "[" << a << "] [" << b << "] compare " << byCompare << " key " << byKey;
     }
@@ -107,11 +104,11 @@ TEST(Win32, WholeSortKeysOfLongLinesOrderAsCompareStringDoes) {
         }
         std::vector<std::string> keys(lines.size());
         for (std::size_t i = 0; i < lines.size(); ++i)
-            ASSERT_TRUE(plat::MakeOrderPrefix(lines[i].data(), lines[i].size(), &keys[i]).Known());
+            ASSERT_TRUE(plat::MakeSortKey(lines[i].data(), lines[i].size(), keys[i]));
         for (std::size_t i = 0; i < lines.size(); ++i) {
             for (std::size_t j = i + 1; j < lines.size(); ++j, ++pairs) {
                 const int byCompare = CompareLines(lines[i], lines[j]);
-                const int byKey = plat::CompareOrderKeys(keys[i], keys[j]);
+                const int byKey = CompareOrderKeys(keys[i], keys[j]);
                 if (byKey != byCompare && ++disagreements <= 5)
                     ADD_FAILURE() << "lines of " << lines[i].size() << " and " << lines[j].size()
                                   << " characters: compare " << byCompare << ", key " << byKey;
