@@ -94,7 +94,7 @@ int RunMerge(const std::string& dir) {
     const auto start = std::chrono::steady_clock::now();
     pm::LineList index;
     pm::LineList configuration;
-    pm::LoadConfiguration(configuration, dir + "/PictoCfg.cfg");
+    configuration.ReadLines(dir + "/PictoCfg.cfg");
     const long n = configuration.LineCount();
     pm::PrepareConfiguration(configuration);
     index.ReadLines(dir + "/fmmp0000.inf");
@@ -110,8 +110,7 @@ int RunMerge(const std::string& dir) {
     }
     const long total = configuration.LineCount();
     const double merged = Seconds(start);
-    pm::Patience patience;
-    pm::SaveConfiguration(configuration, dir + "/PictoCfg.out", patience);
+    configuration.WriteLines(dir + "/PictoCfg.out");
     const double seconds = Seconds(start);
     std::printf("lines loaded %ld, pairs offered %ld, lines written %ld\n", n, offered, total);
     std::printf("time %.3f s (save %.3f s)\n", seconds, seconds - merged);

@@ -3,7 +3,6 @@
 #include "app/pictureconfig.h"
 #include "app/pictureindex.h"
 #include "base/failure.h"
-#include "runtime/filesave.h"
 #include "runtime/linelist.h"
 #include "winsys/platform.h"
 #include "winsys/registry.h"
@@ -15,18 +14,6 @@ namespace pm {
 bool FileExists(const std::string& path) {
     std::uint32_t attributes = 0;
     return plat::FindFirst(path, attributes) && !(attributes & plat::AttributeDirectory);
-}
-
-// Where the folder cannot be searched (it may not be listed), the file
-// itself is asked. Where even that cannot tell, the file might be there:
-// taking it as missing would rewrite it from the index alone.
-bool ConfigurationExists(const std::string& path) {
-    std::uint32_t attributes = 0;
-    if (plat::FindFirst(path, attributes)) return !(attributes & plat::AttributeDirectory);
-    if (plat::NoSuchFile(plat::LastError())) return false;
-    if (plat::GetFileAttributes(path, attributes)) return !(attributes & plat::AttributeDirectory);
-    if (plat::NoSuchFile(plat::LastError())) return false;
-    Raise<EFOpenError>(FormatText("Cannot open file %s", path));
 }
 
 void RunConversion() {
@@ -43,12 +30,8 @@ void RunConversion() {
     // Declared in this order so that the configuration list is freed first.
     LineList index;
     LineList configuration;
-    // What the run may wait in all for files held a moment by another
-    // program.
-    Patience patience;
-    RecoverInterruptedSave(configurationPath, patience);
-    if (ConfigurationExists(configurationPath)) LoadConfiguration(configuration, configurationPath);
-    PrepareConfiguration(configuration);
+    ConfigurationFile file(configurationPath);
+    file.Load(configuration);
     index.ReadLines(indexPath);
 
     IndexReader reader(pictureFolder);
@@ -63,7 +46,7 @@ void RunConversion() {
         plat::MessageBox(TextNothingFound, CaptionError, plat::MbOk | plat::MbIconError);
         return;
     }
-    SaveConfiguration(configuration, configurationPath, patience);
+    file.Save(configuration);
     plat::MessageBox(TextConverted, CaptionInformation, plat::MbOk | plat::MbIconInformation);
 }
 

@@ -19,10 +19,6 @@ inline constexpr const char* CaptionInformation = "Information";
 // True when the directory search finds an entry for `path` (wildcards
 // match) that is not a directory.
 bool FileExists(const std::string& path);
-// The same for a file whose lines must not be lost: where neither the
-// directory search nor the file's attributes can tell (access denied, a
-// device error), EFOpenError is raised instead of calling the file missing.
-bool ConfigurationExists(const std::string& path);
 
 // The conversion run. Unexpected conditions are raised as failures.
 void RunConversion();

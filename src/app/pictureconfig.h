@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "runtime/filesave.h"
 #include "runtime/linelist.h"
@@ -13,8 +14,27 @@ namespace pm {
 
 inline constexpr const char* ConfigurationFileName = "CFG\\PictoCfg.cfg";
 
-// Loads the existing file's lines as they are, in file order.
-void LoadConfiguration(LineList& configuration, const std::string& path);
+// The configuration file's whole life in one run, in one place: a save cut
+// short by an earlier run is finished first, the file's lines are read
+// where there is a file, and the new text is saved in its place. One
+// patience for calls refused a moment (a scanner) serves the recovery and
+// the save.
+class ConfigurationFile {
+public:
+    explicit ConfigurationFile(std::string path) : path_(std::move(path)) {}
+    // Finishes a save cut short, then loads the file's lines as they are,
+    // where there is a file, and prepares them (PrepareConfiguration).
+    // Where it cannot be told whether the file or its backup is there,
+    // EFOpenError: the run must not build the file from the index alone.
+    void Load(LineList& configuration);
+    // Writes every line, CR LF ended, in place of the file.
+    void Save(LineList& configuration);
+
+private:
+    std::string path_;
+    Patience patience_;
+};
+
 // Sorts the lines and switches the list to sorted mode, repeats ignored.
 void PrepareConfiguration(LineList& configuration);
 // Adds the line Address=Path at its place unless an equal line is present
@@ -29,8 +49,5 @@ private:
     LineList& configuration_;
     std::string line_;
 };
-// Writes every line, CR LF ended, in place of the file, with the run's
-// patience for refused calls.
-void SaveConfiguration(LineList& configuration, const std::string& path, Patience& patience);
 
 }  // namespace pm
