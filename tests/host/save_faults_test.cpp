@@ -20,6 +20,16 @@ void LockFolder(const test::ScratchDir& dir) {
     std::filesystem::permissions(dir.Native("CFG"), std::filesystem::perms(0555));
 }
 
+// The folder CFG in `dir` with the old configuration in it, every switch
+// off; gives the configuration's path.
+std::string OldConfiguration(const test::ScratchDir& dir, const std::string& old) {
+    host::Reset();
+    faults::Reset();
+    dir.MakeDir("CFG");
+    dir.Write("CFG\\PictoCfg.cfg", old);
+    return dir.Path("CFG\\PictoCfg.cfg");
+}
+
 std::uint32_t AttributesOf(const std::string& path) {
     std::uint32_t attributes = 0;
     return plat::GetFileAttributes(path, attributes) ? attributes : 0;
@@ -157,12 +167,8 @@ TEST(SaveWays, ACallRefusedForAMomentIsTriedAgain) {
                 for (const std::uint64_t times : {1u, 6u, 7u, 1000u}) {
                     SCOPED_TRACE(std::string(way.name) + ", " + name + " refused " + std::to_string(times) +
                                  " times with " + std::to_string(error));
-                    host::Reset();
-                    faults::Reset();
                     test::ScratchDir dir;
-                    dir.MakeDir("CFG");
-                    const std::string path = dir.Path("CFG\\PictoCfg.cfg");
-                    dir.Write("CFG\\PictoCfg.cfg", old);
+                    const std::string path = OldConfiguration(dir, old);
                     way.setup(dir);
                     faults::RefuseCalls(name, error, times);
                     SaveWay taken{};
@@ -205,12 +211,8 @@ TEST(SaveWays, TwoFaultsInPlaceLeaveTheOldOrTheNewBytes) {
             for (std::uint64_t m = n + 1;; ++m) {
                 SCOPED_TRACE("text of " + std::to_string(text.size()) + ", calls " + std::to_string(n) + " and " +
                              std::to_string(m) + " failing");
-                host::Reset();
-                faults::Reset();
                 test::ScratchDir dir;
-                dir.MakeDir("CFG");
-                const std::string path = dir.Path("CFG\\PictoCfg.cfg");
-                dir.Write("CFG\\PictoCfg.cfg", old);
+                const std::string path = OldConfiguration(dir, old);
                 LockFolder(dir);  // no second file: in place
                 faults::FailCall(n);
                 faults::AlsoFailCall(m);
