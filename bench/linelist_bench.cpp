@@ -44,6 +44,7 @@ std::string Picture(std::mt19937& random) {
 int Generate(const std::string& dir, long records, long lines) {
     std::mt19937 random(12345);
     const std::string folder = "C:\\Quernpost\\BMP\\";
+    pm::IndexReader reader(folder);
     std::ofstream index(dir + "/fmmp0000.inf", std::ios::binary);
     std::ofstream config(dir + "/PictoCfg.cfg", std::ios::binary);
     std::ofstream all(dir + "/lines.txt", std::ios::binary);
@@ -72,7 +73,7 @@ int Generate(const std::string& dir, long records, long lines) {
             picture = line.substr(line.rfind('\\') + 1);
         }
         index << picture << ",Sysop " << i << "," << addresses << "\r\n";
-        pm::ForEachIndexPair(picture + ",x," + addresses, folder, [&](const std::string& a, const std::string& p) {
+        reader.ForEachPair(picture + ",x," + addresses, [&](const std::string& a, const std::string& p) {
             all << a << "=" << p << "\n";
         });
     }

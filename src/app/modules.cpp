@@ -1,6 +1,5 @@
 #include "app/modules.h"
 
-#include "textutil/netaddress.h"
 #include "winsys/winversion.h"
 
 namespace pm {
@@ -11,7 +10,7 @@ const ModuleEntry programModules[] = {
     {"Registry", nullptr, nullptr},
     {"WindowsVersion", nullptr, nullptr},
     {"Privileges", EnableStartupPrivileges, nullptr},
-    {"NetAddress", NetAddressStartup, NetAddressShutdown},
+    {"NetAddress", nullptr, nullptr},
     {"Pictomap", nullptr, nullptr},
 };
 

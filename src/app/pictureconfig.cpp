@@ -29,7 +29,6 @@ void ConfigurationFile::Load(LineList& configuration) {
 void ConfigurationFile::Save(LineList& configuration) { configuration.WriteLines(path_, patience_); }
 
 void PrepareConfiguration(LineList& configuration) {
-    configuration.SetDuplicatePolicy(DuplicatePolicy::Ignore);
     configuration.SortLines();
     configuration.SetSortedMode(true);
 }

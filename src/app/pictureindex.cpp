@@ -30,14 +30,6 @@ CharSet SystemLeadBytes() {
     return leadBytes;
 }
 
-std::string UpperExtension(std::string_view path, const CharSet& leadBytes) {
-    const std::size_t start = ExtensionStart(path, leadBytes);
-    if (start == std::string_view::npos) return {};
-    std::string extension(path.substr(start));
-    for (char& c : extension) c = Upper(c);
-    return extension;
-}
-
 bool PassesPictureFilter(std::string_view picturePath, const CharSet& leadBytes) {
     const std::size_t start = ExtensionStart(picturePath, leadBytes);
     if (start == std::string_view::npos || picturePath.size() - start != 4) return false;

@@ -20,12 +20,10 @@ inline constexpr const char* IndexFileName = "fmmp0000.inf";
 // up in the set.
 CharSet SystemLeadBytes();
 
-// The extension of `path` upper-cased (a to z only): from its last full stop
-// to the end, or empty when a backslash or colon comes after the last full
-// stop or there is none. Aware of double-byte characters in the code page.
-std::string UpperExtension(std::string_view path, const CharSet& leadBytes = SystemLeadBytes());
-
-// True when the picture's extension is exactly ".BMP" or ".GIF".
+// True when the picture's extension, upper-cased (a to z only), is exactly
+// ".BMP" or ".GIF". The extension runs from the path's last full stop to its
+// end; there is none when a backslash or colon comes after the last full
+// stop. Aware of double-byte characters in the code page.
 bool PassesPictureFilter(std::string_view picturePath, const CharSet& leadBytes = SystemLeadBytes());
 
 // Reads index lines into pairs of (address, picture path). It asks the
@@ -60,11 +58,5 @@ private:
     std::string path_;
     std::string address_;
 };
-
-// The pairs of one line, by a reader made for it.
-template <class Emit>
-void ForEachIndexPair(std::string_view line, const std::string& pictureFolder, Emit&& emit) {
-    IndexReader(pictureFolder).ForEachPair(line, std::forward<Emit>(emit));
-}
 
 }  // namespace pm

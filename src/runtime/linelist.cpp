@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 
+#include "base/checked.h"
 #include "base/failure.h"
 #include "runtime/filesave.h"
 #include "runtime/orderkey.h"
@@ -111,7 +112,7 @@ int LineList::Compare(const Line& a, const Line& b) {
 }
 
 LineList::Line LineList::Store(std::string_view text) {
-    if (text.size() > std::numeric_limits<std::uint32_t>::max()) Raise<EIntOverflow>("Integer overflow");
+    if (text.size() > std::numeric_limits<std::uint32_t>::max()) RaiseIntOverflow();
     if (text.size() > chunkLeft_) {
         const std::size_t size = text.size() > ChunkSize / 4 ? text.size() : ChunkSize;
         chunks_.push_back(std::make_unique<char[]>(size));
@@ -144,8 +145,6 @@ std::int32_t LineList::LineCount() {
     FoldMerged();
     return static_cast<std::int32_t>(lines_.size());
 }
-
-std::string LineList::LineAt(std::int32_t index) { return std::string(LineView(index)); }
 
 std::string_view LineList::LineView(std::int32_t index) {
     if (index < 0 || index >= LineCount()) {
@@ -212,8 +211,7 @@ void LineList::SetSortedMode(bool sorted) {
 
 std::int32_t LineList::AddLine(std::string_view line) {
     if (sorted_) return AddSorted(WithKey(Refer(line.data(), line.size())));
-    if (lines_.size() >= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
-        Raise<EIntOverflow>("Integer overflow");
+    CheckFitsInt32(lines_.size() + 1);
     Grow(lines_);
     lines_.push_back(Store(line));
     return static_cast<std::int32_t>(lines_.size() - 1);
@@ -224,8 +222,7 @@ std::int32_t LineList::AddLine(std::string_view line) {
 // present is not added; any other goes in front of the first entry above it.
 std::int32_t LineList::AddSorted(const Line& line) {
     FoldMerged();
-    if (lines_.size() >= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
-        Raise<EIntOverflow>("Integer overflow");
+    CheckFitsInt32(lines_.size() + 1);
     std::ptrdiff_t lo = 0, hi = static_cast<std::ptrdiff_t>(lines_.size()) - 1;
     while (lo <= hi) {
         const std::ptrdiff_t mid = (lo + hi) / 2;
@@ -249,9 +246,7 @@ void LineList::MergeLine(std::string_view line) {
         AddLine(line);
         return;
     }
-    if (lines_.size() + merged_.size() >=
-        static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
-        Raise<EIntOverflow>("Integer overflow");
+    CheckFitsInt32(lines_.size() + merged_.size() + 1);
     // A line with the very bytes of one present, or of the one given just
     // before, would be dropped as its equal: it costs no sort key and no
     // storage. (A program run again on the same index gives nothing but

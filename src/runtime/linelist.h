@@ -17,10 +17,6 @@
 
 namespace pm {
 
-enum class DuplicatePolicy {
-    Ignore,  // in sorted mode a line equal to one present is not added
-};
-
 // Case-insensitive comparison of two lines: negative, 0 or positive.
 int CompareLines(std::string_view a, std::string_view b);
 
@@ -39,7 +35,6 @@ public:
     void WriteLines(const std::string& path, Patience& patience);
     void WriteLines(const std::string& path);
 
-    void SetDuplicatePolicy(DuplicatePolicy policy) { policy_ = policy; }
     void SortLines();
     void SetSortedMode(bool sorted);
 
@@ -58,8 +53,8 @@ public:
     // changes, and room not used is given back before the lines are merged.
     void ExpectMerges(std::size_t count);
     std::int32_t LineCount();
-    std::string LineAt(std::int32_t index);
-    // The same line without a copy, valid until the list is next changed.
+    // The line at `index`, without a copy, valid until the list is next
+    // changed; an index outside the list raises EStringListError.
     std::string_view LineView(std::int32_t index);
 
 private:
@@ -101,7 +96,6 @@ private:
     char* chunkFree_ = nullptr;
     std::size_t chunkLeft_ = 0;
     bool sorted_ = false;
-    DuplicatePolicy policy_ = DuplicatePolicy::Ignore;
     std::string scratchKey_;
 };
 

@@ -1,12 +1,7 @@
 #include "textutil/netaddress.h"
 
-#include "base/checked.h"
-
 namespace pm {
 namespace {
-
-std::vector<std::string> monthNames;
-std::vector<std::string> weekdayNames;
 
 bool IsHexDigit(char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
@@ -101,19 +96,5 @@ bool IsValidAddress(const std::string& text) {
     std::int32_t zone = 0, net = 0, node = 0, point = 0;
     return SplitAddress(text, zone, net, node, point);
 }
-
-void NetAddressStartup() {
-    monthNames = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                  "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    weekdayNames = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
-}
-
-void NetAddressShutdown() {
-    std::vector<std::string>().swap(monthNames);
-    std::vector<std::string>().swap(weekdayNames);
-}
-
-const std::vector<std::string>& MonthNames() { return monthNames; }
-const std::vector<std::string>& WeekdayNames() { return weekdayNames; }
 
 }  // namespace pm

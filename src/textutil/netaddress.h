@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace pm {
 
@@ -16,11 +15,5 @@ bool SplitAddress(const std::string& text, std::int32_t& zone, std::int32_t& net
 std::string ExtractBetween(const std::string& text, char startMarker, char endMarker);
 // Reads a decimal or hexadecimal integer text; `number` is -1 when it is not one.
 bool ParseAddressField(const std::string& fieldText, std::int32_t& number);
-
-// Start-up and shutdown of the module: the month and weekday abbreviations.
-void NetAddressStartup();
-void NetAddressShutdown();
-const std::vector<std::string>& MonthNames();
-const std::vector<std::string>& WeekdayNames();
 
 }  // namespace pm

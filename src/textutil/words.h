@@ -1,5 +1,5 @@
 // Splitting a text into words: maximal runs of bytes that are not in a set
-// of delimiter bytes. Positions and word numbers count from 1.
+// of delimiter bytes. Empty fields vanish and nothing is trimmed.
 #pragma once
 
 #include <array>
@@ -26,15 +26,8 @@ private:
 inline constexpr CharSet CommaSet{','};
 inline constexpr CharSet BlankSet{' '};
 
-std::int32_t CountWords(const std::string& text, const CharSet& delimiters);
-// Position of the first byte of word `n`, or 0 when there is no such word.
-std::int32_t WordStart(std::int32_t n, const std::string& text, const CharSet& delimiters);
-// Word `n`, or the empty text when there is no such word.
-std::string NthWord(std::int32_t n, const std::string& text, const CharSet& delimiters);
-
-// Calls `visit(word)` for words 1 to CountWords(text) in order, in one pass:
-// the same words NthWord gives, without rescanning the text for each one or
-// copying it (each word is a view into `text`).
+// Calls `visit(word)` for each word of `text` in order, in one pass; each
+// word is a view into `text`.
 template <class Visit>
 void ForEachWord(std::string_view text, const CharSet& delimiters, Visit&& visit) {
     const std::size_t length = text.size();

@@ -65,7 +65,6 @@ inline constexpr std::uint32_t AttributeNormal = 0x80;
 using RegKey = std::uintptr_t;
 inline constexpr RegKey HkeyLocalMachine = 0x80000002u;
 inline constexpr std::uint32_t KeyQueryValue = 0x0001;
-inline constexpr std::uint32_t KeyAllAccess = 0xF003F;
 inline constexpr std::uint32_t RegNone = 0;
 inline constexpr std::uint32_t RegSz = 1;
 inline constexpr std::uint32_t RegExpandSz = 2;

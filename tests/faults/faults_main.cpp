@@ -55,7 +55,6 @@ void FailingNetAddressStartup() {
         ::operator delete(tables);
     }
     if (fail && std::string(fail) == "access") *nowhere = 1;
-    pm::NetAddressStartup();
 }
 
 volatile bool deeper = true;
@@ -87,6 +86,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     static std::vector<pm::ModuleEntry> modules;
     modules.assign(program, program + count);
     for (pm::ModuleEntry& entry : modules)
-        if (entry.startup == pm::NetAddressStartup) entry.startup = FailingNetAddressStartup;
+        if (std::string(entry.name) == "NetAddress") entry.startup = FailingNetAddressStartup;
     pm::StartProgram(modules.data(), modules.size(), FaultingRun);
 }

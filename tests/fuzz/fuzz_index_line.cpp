@@ -1,6 +1,6 @@
 // Fuzz target: one index line to its pairs. The one-pass walk must give
-// exactly the pairs of the plain word-by-word reading (CountWords and
-// NthWord), and every pair must hold: the path starts with the picture
+// exactly the pairs of the plain reading (split at every comma and blank,
+// empty pieces dropped), and every pair must hold: the path starts with the picture
 // folder and passes the picture filter, the address is valid and has no
 // blank or comma.
 #include <cstdint>
@@ -14,22 +14,38 @@
 
 using Pairs = std::vector<std::pair<std::string, std::string>>;
 
+// The words of `text` by the plain reading: split at every delimiter, drop
+// the empty pieces.
+static std::vector<std::string> Words(const std::string& text, char delimiter) {
+    std::vector<std::string> words;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = text.find(delimiter, start);
+        const std::string piece = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (!piece.empty()) words.push_back(piece);
+        if (end == std::string::npos) return words;
+        start = end + 1;
+    }
+}
+
+// The extension as the filter sees it with no lead bytes: from the last
+// full stop, unless a backslash or colon follows it.
+static bool PassesPlainFilter(const std::string& path) {
+    const std::size_t last = path.find_last_of(".\\:");
+    if (last == std::string::npos || path[last] != '.' || path.size() - last != 4) return false;
+    std::string extension = path.substr(last);
+    for (char& c : extension) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+    return extension == ".BMP" || extension == ".GIF";
+}
+
 static Pairs Reference(const std::string& line, const std::string& folder) {
     Pairs pairs;
-    std::string path;
-    const std::int32_t n = pm::CountWords(line, pm::CommaSet);
-    for (std::int32_t k = 1; k <= n; ++k) {
-        const std::string field = pm::NthWord(k, line, pm::CommaSet);
-        if (k == 1) path = folder + field;
-        if (k != 3) continue;
-        const std::string extension = pm::UpperExtension(path);
-        if (extension != ".BMP" && extension != ".GIF") continue;
-        const std::int32_t m = pm::CountWords(field, pm::BlankSet);
-        for (std::int32_t j = 1; j <= m; ++j) {
-            const std::string address = pm::NthWord(j, field, pm::BlankSet);
-            if (pm::IsValidAddress(address)) pairs.emplace_back(address, path);
-        }
-    }
+    const std::vector<std::string> fields = Words(line, ',');
+    if (fields.size() < 3) return pairs;
+    const std::string path = folder + fields[0];
+    if (!PassesPlainFilter(path)) return pairs;
+    for (const std::string& address : Words(fields[2], ' '))
+        if (pm::IsValidAddress(address)) pairs.emplace_back(address, path);
     return pairs;
 }
 
@@ -38,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string line(reinterpret_cast<const char*>(data), size);
     const std::string folder = "C:\\Mail\\BMP\\";
     Pairs pairs;
-    pm::ForEachIndexPair(line, folder, [&](const std::string& a, const std::string& p) { pairs.emplace_back(a, p); });
+    pm::IndexReader(folder).ForEachPair(line, [&](const std::string& a, const std::string& p) { pairs.emplace_back(a, p); });
     if (pairs != Reference(line, folder)) std::abort();
     for (const auto& [address, path] : pairs) {
         if (path.compare(0, folder.size(), folder) != 0 || !pm::PassesPictureFilter(path)) std::abort();

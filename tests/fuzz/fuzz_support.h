@@ -18,7 +18,7 @@ inline void Ready() {
 
 inline std::vector<std::string> Lines(pm::LineList& list) {
     std::vector<std::string> lines;
-    for (std::int32_t i = 0; i < list.LineCount(); ++i) lines.push_back(list.LineAt(i));
+    for (std::int32_t i = 0; i < list.LineCount(); ++i) lines.emplace_back(list.LineView(i));
     return lines;
 }
 

@@ -237,13 +237,15 @@ TEST_F(Conversion, ConfigurationWhoseExistenceCannotBeTold) {
 TEST(PictureFilter, TrailByteOfADoubleByteCharacterIsNotABackslash) {
     host::Reset();
     faults::Reset();
-    EXPECT_EQ(UpperExtension("C:\\a.b\x95\\"), "");
-    // 0x95 0x5C is one character whose second byte looks like a backslash.
+    EXPECT_TRUE(PassesPictureFilter("C:\\a\x95.gif"));
+    EXPECT_FALSE(PassesPictureFilter("C:\\a.gif\x95\\"));
+    // With 0x95 a lead byte, the byte after it is the second half of one
+    // character, never a full stop or a backslash.
     host::SetDbcsLeadBytes({0x95});
-    EXPECT_EQ(UpperExtension("C:\\a.b\x95\\"), ".B\x95\\");
-    EXPECT_EQ(UpperExtension("C:\\a.b\x95\\x\\y"), "");
-    EXPECT_EQ(UpperExtension("C:\\a\x95x.gif"), ".GIF");
-    EXPECT_EQ(UpperExtension("C:\\a.gif\x95"), ".GIF\x95");
+    EXPECT_FALSE(PassesPictureFilter("C:\\a\x95.gif"));
+    EXPECT_TRUE(PassesPictureFilter("C:\\a\x95\\.gif"));
+    EXPECT_TRUE(PassesPictureFilter("C:\\a.b\x95\\x\\y.BmP"));
+    EXPECT_FALSE(PassesPictureFilter("C:\\a.gif\x95"));
     host::Reset();
     faults::Reset();
 }

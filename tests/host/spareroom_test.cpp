@@ -87,7 +87,7 @@ TEST(SpareRoom, ASortStoppedPartwayIsNeverMerged) {
         whole = true;
         ASSERT_EQ(list.LineCount(), 41);
         for (std::int32_t i = 1; i < list.LineCount(); ++i)
-            EXPECT_LT(list.LineAt(i - 1), list.LineAt(i)) << "merged out of order";
+            EXPECT_LT(list.LineView(i - 1), list.LineView(i)) << "merged out of order";
     }
     EXPECT_TRUE(whole) << "more comparisons than tried";
     EXPECT_GT(stopped, 40);

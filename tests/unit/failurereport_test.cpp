@@ -105,8 +105,8 @@ TEST(FailureReport, AFailureCaughtAsItsFamilyKeepsItsKind) {
         {[] { Raise<EReadError>("Stream read error"); }, "stream EReadError: Stream read error"},
         {[] { Raise<EFOpenError>("Cannot open file x"); }, "stream EFOpenError: Cannot open file x"},
         {[] { Raise<EFCreateError>("Cannot create file x"); }, "stream EFCreateError: Cannot create file x"},
-        {[] { CheckedAdd(0x7FFFFFFF, 1); }, "integer EIntOverflow: Integer overflow"},
-        {[] { CharAt("ab", 3); }, "integer ERangeError: Range check error"},
+        {[] { CheckFitsInt32(0x80000000u); }, "integer EIntOverflow: Integer overflow"},
+        {[] { RaiseRuntimeError(RuntimeRangeError, 0); }, "integer ERangeError: Range check error"},
         {[] { RaiseRuntimeError(RuntimeOutOfMemory, 0); }, "heap EOutOfMemory: Out of memory"},
     };
     for (const auto& row : rows) EXPECT_EQ(kindOf(row.raise), row.caught);

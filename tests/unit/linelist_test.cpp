@@ -15,7 +15,7 @@ using Lines = std::vector<std::string>;
 
 Lines Contents(LineList& list) {
     Lines lines;
-    for (std::int32_t i = 0; i < list.LineCount(); ++i) lines.push_back(list.LineAt(i));
+    for (std::int32_t i = 0; i < list.LineCount(); ++i) lines.emplace_back(list.LineView(i));
     return lines;
 }
 
@@ -98,7 +98,6 @@ TEST(LineList, MatchesThePlainRulesOnRandomInput) {
             const std::string line = pick();
             EXPECT_EQ(list.AddLine(line), reference.Add(line));
         }
-        list.SetDuplicatePolicy(DuplicatePolicy::Ignore);
         list.SortLines();
         reference.Sort();
         list.SetSortedMode(true);
@@ -214,7 +213,7 @@ TEST(LineList, IndexOutsideTheListFails) {
     list.AddLine("only");
     for (const std::int32_t index : {1, -1}) {
         try {
-            list.LineAt(index);
+            list.LineView(index);
             ADD_FAILURE() << "no failure for " << index;
         } catch (const EStringListError& failure) {
             EXPECT_EQ(std::string(failure.Message()), "List index out of bounds (" + std::to_string(index) + ")");

@@ -91,15 +91,5 @@ TEST(Address, ParseWritesMinusOneOnFailure) {
     EXPECT_FALSE(ParseAddressField("1.5", n));
 }
 
-TEST(Address, StartupFillsTheNameTables) {
-    NetAddressStartup();
-    ASSERT_EQ(MonthNames().size(), 12u);
-    EXPECT_EQ(MonthNames().front(), "Jan");
-    EXPECT_EQ(WeekdayNames().front(), "Mon");
-    EXPECT_EQ(WeekdayNames().back(), "Sun");
-    NetAddressShutdown();
-    EXPECT_TRUE(MonthNames().empty());
-}
-
 }  // namespace
 }  // namespace pm

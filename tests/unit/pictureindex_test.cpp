@@ -12,7 +12,7 @@ using Pairs = std::vector<std::pair<std::string, std::string>>;
 
 Pairs PairsOf(const std::string& line, const std::string& folder = "C:\\M\\BMP\\") {
     Pairs pairs;
-    ForEachIndexPair(line, folder, [&](const std::string& a, const std::string& p) { pairs.emplace_back(a, p); });
+    IndexReader(folder).ForEachPair(line, [&](const std::string& a, const std::string& p) { pairs.emplace_back(a, p); });
     return pairs;
 }
 
@@ -46,14 +46,6 @@ TEST(IndexLine, YieldsPairsAsTheRecordSays) {
         {"a.bm\xF0,x,1:2/3", {}},
     };
     for (const auto& row : rows) EXPECT_EQ(PairsOf(row.line), row.pairs) << row.line;
-}
-
-TEST(IndexLine, UpperExtension) {
-    EXPECT_EQ(UpperExtension("C:\\M\\a.bmp"), ".BMP");
-    EXPECT_EQ(UpperExtension("C:\\M.x\\a"), "");
-    EXPECT_EQ(UpperExtension("a.\xE4q"), ".\xE4Q");
-    EXPECT_EQ(UpperExtension(""), "");
-    EXPECT_EQ(UpperExtension(std::string("a.gif\0x", 7)), std::string(".GIF\0X", 6));
 }
 
 TEST(IndexLine, LongFieldsAndManyAddresses) {

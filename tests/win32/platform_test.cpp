@@ -136,7 +136,7 @@ TEST(Win32, LongLinesWithHyphensStayApartAndInOrder) {
     sorted.AddLine(q + "-ab");
     sorted.SetSortedMode(true);
     ASSERT_EQ(sorted.LineCount(), 2);
-    EXPECT_LT(CompareLines(sorted.LineAt(0), sorted.LineAt(1)), 0);
+    EXPECT_LT(CompareLines(sorted.LineView(0), sorted.LineView(1)), 0);
 }
 
 TEST(Win32, OpenAndCreateFollowShareModesAndReadOnly) {
