@@ -31,6 +31,7 @@ struct Save {
     // Made before any file is: once the temporary file exists, nothing
     // allocates until it has its place or is gone.
     std::string backup;
+    std::string spareBackup;
     bool existed = false;
     bool attributesKnown = false;
     std::uint32_t attributes = 0;  // the old file's
@@ -138,12 +139,12 @@ bool PlaceTemporary(const Save& save, const std::string& temporary, SaveWay& way
     };
     // The new text in the file's place while the old stands under the
     // backup name; false once the old file is back under its own.
-    const auto install = [&] {
+    const auto install = [&](const std::string& backup) {
         if (rename(temporary, save.path)) {
-            Remove(save, save.backup);  // a later run removes it if this fails
+            Remove(save, backup);  // a later run removes it if this fails
             return true;
         }
-        if (!rename(save.backup, save.path)) CannotWrite();
+        if (!rename(backup, save.path)) CannotWrite();
         return false;
     };
 
@@ -163,14 +164,20 @@ bool PlaceTemporary(const Save& save, const std::string& temporary, SaveWay& way
     // may stand under the backup name already.
     std::uint32_t attributes = 0;
     if (!plat::GetFileAttributes(save.path, attributes) && plat::NoSuchFile(plat::LastError()) &&
-        plat::GetFileAttributes(save.backup, attributes) && install())
+        plat::GetFileAttributes(save.backup, attributes) && install(save.backup))
         return true;
 
     way = SaveWay::MoveFileEx;
     if (Retried(save.patience, [&] { return plat::MoveFileReplace(temporary, save.path); })) return true;
 
+    // Something that cannot be moved may have the first backup name: then
+    // the old file takes the second.
     way = SaveWay::Backup;
-    if (rename(save.path, save.backup) && install()) return true;
+    for (const std::string* backup : {&save.backup, &save.spareBackup}) {
+        if (backup->empty() || !rename(save.path, *backup)) continue;
+        if (install(*backup)) return true;
+        break;
+    }
     Remove(save, temporary);
     return false;
 }
@@ -241,7 +248,9 @@ std::string TemporaryName(const std::string& path, unsigned n) {
     return SpareName(path, static_cast<char>('0' + n / 10), static_cast<char>('0' + n % 10));
 }
 
-std::string BackupName(const std::string& path) { return SpareName(path, 'B', 'K'); }
+std::string BackupName(const std::string& path, unsigned n) {
+    return n < BackupNames ? SpareName(path, 'B', static_cast<char>('K' + n)) : std::string();
+}
 
 bool Patience::WaitAfter(std::uint32_t error) {
     if ((error != plat::ErrorSharingViolation && error != plat::ErrorAccessDenied) || left_ == 0) return false;
@@ -253,33 +262,49 @@ bool Patience::WaitAfter(std::uint32_t error) {
 }
 
 void RecoverInterruptedSave(const std::string& path, Patience& patience) {
-    const std::string backup = BackupName(path);
-    if (backup.empty() || SameName(backup, path)) return;
     // Whether a file of that name is there, asked again while refused for
     // a moment.
     enum class There { Yes, No, Unknown };
-    std::uint32_t attributes = 0;
-    const auto there = [&](const std::string& name) {
+    const auto there = [&](const std::string& name, std::uint32_t& attributes) {
         if (Retried(patience, [&] { return plat::GetFileAttributes(name, attributes); }))
             return attributes & plat::AttributeDirectory ? There::No : There::Yes;
         return plat::NoSuchFile(plat::LastError()) ? There::No : There::Unknown;
     };
+    std::uint32_t attributes = 0;
+    const There file = there(path, attributes);
+    std::string backups[BackupNames];
+    There saved[BackupNames];
+    std::uint32_t backupAttributes[BackupNames] = {};
+    for (unsigned n = 0; n < BackupNames; ++n) {
+        backups[n] = BackupName(path, n);
+        saved[n] = backups[n].empty() || SameName(backups[n], path) ? There::No
+                                                                     : there(backups[n], backupAttributes[n]);
+    }
     // Beside a whole file a backup is a leftover, and where it cannot be
     // told whether there is one (a folder that cannot be listed), nothing
     // is lost by leaving it.
-    const There file = there(path);
-    const There saved = there(backup);
     if (file == There::Yes) {
-        // A read-only leftover would keep the 95 way from its backup name.
-        const std::uint32_t writable = attributes & ~plat::AttributeReadOnly;
-        if (saved == There::Yes && writable != attributes)
-            plat::SetFileAttributes(backup, writable ? writable : plat::AttributeNormal);
-        if (saved == There::Yes) Retried(patience, [&] { return plat::DeleteFile(backup); });
+        for (unsigned n = 0; n < BackupNames; ++n) {
+            if (saved[n] != There::Yes) continue;
+            // A read-only leftover would keep the 95 way from its backup name.
+            const std::uint32_t writable = backupAttributes[n] & ~plat::AttributeReadOnly;
+            if (writable != backupAttributes[n])
+                plat::SetFileAttributes(backups[n], writable ? writable : plat::AttributeNormal);
+            Retried(patience, [&] { return plat::DeleteFile(backups[n]); });
+        }
         return;
     }
-    if (saved == There::No) return;
-    if (saved == There::Unknown || file == There::Unknown) CannotOpen(path);
-    if (!Retried(patience, [&] { return plat::MoveFile(backup, path); })) CannotOpen(path);
+    const std::string* found = nullptr;
+    unsigned count = 0;
+    bool unknown = false;
+    for (unsigned n = 0; n < BackupNames; ++n) {
+        if (saved[n] == There::Unknown) unknown = true;
+        if (saved[n] == There::Yes && count++ == 0) found = &backups[n];
+    }
+    if (!found && !unknown) return;
+    // Two backups: which one holds the old text cannot be told.
+    if (!found || unknown || count > 1 || file == There::Unknown) CannotOpen(path);
+    if (!Retried(patience, [&] { return plat::MoveFile(*found, path); })) CannotOpen(path);
 }
 
 void RecoverInterruptedSave(const std::string& path) {
@@ -294,7 +319,7 @@ SaveWay SaveTextFile(const std::string& path, const char* text, std::size_t leng
 
 SaveWay SaveTextFile(const std::string& path, const char* text, std::size_t length, Patience& patience) {
     if (length > 0x7FFFFFFF) CannotWrite();
-    Save save{path, text, static_cast<std::uint32_t>(length), patience, BackupName(path)};
+    Save save{path, text, static_cast<std::uint32_t>(length), patience, BackupName(path), BackupName(path, 1)};
 
     // The file must be one we may write: refuse it exactly where rewriting
     // it would be refused (missing folder, read-only, in use, denied).

@@ -65,12 +65,12 @@ SaveWay SaveTextFile(const std::string& path, const char* text, std::size_t leng
 SaveWay SaveTextFile(const std::string& path, const char* text, std::size_t length);
 
 // Finishes a save of `path` that was cut short while the old file stood
-// under the backup name (the Backup way, or ReplaceFileA keeping a backup):
-// a backup without the file is renamed back, a backup beside the file
-// (which is then whole) is removed. It never guesses: where it cannot tell
-// whether the backup or the file is there, or cannot rename the backup
-// back, it raises EFOpenError for `path`, and the run writes nothing. A
-// backup it cannot remove is left for a later run.
+// under a backup name (the Backup way, or ReplaceFileA keeping a backup):
+// a backup without the file is renamed back, backups beside the file
+// (which is then whole) are removed. It never guesses: where it cannot tell
+// whether a backup or the file is there, finds two backups, or cannot
+// rename the backup back, it raises EFOpenError for `path`, and the run
+// writes nothing. A backup it cannot remove is left for a later run.
 void RecoverInterruptedSave(const std::string& path, Patience& patience);
 void RecoverInterruptedSave(const std::string& path);
 
@@ -79,7 +79,10 @@ void RecoverInterruptedSave(const std::string& path);
 // never longer than the path itself. Empty when the name is too short or
 // `n` is past the last try.
 std::string TemporaryName(const std::string& path, unsigned n);
-// The backup name: the same with "~BK". Empty when the name is too short.
-std::string BackupName(const std::string& path);
+// The backup names, `n` from 0 to BackupNames - 1: the same with "~BK", and
+// "~BL" for the 95 way where something that cannot be moved (a folder, a
+// read-only file) has the first. Empty when the name is too short.
+inline constexpr unsigned BackupNames = 2;
+std::string BackupName(const std::string& path, unsigned n = 0);
 
 }  // namespace pm

@@ -54,6 +54,7 @@ int RunProgram(const std::string& home, std::uint64_t cut, const std::function<v
 struct Way {
     const char* name;
     std::function<void()> system;
+    const char* folder = nullptr;  // made beside the configuration
 };
 
 struct Home {
@@ -71,6 +72,12 @@ TEST(SaveCut, EveryCutLeavesTheOldOrTheNewBytes) {
              faults::HideSystemFunction("ReplaceFileA");
              faults::HideSystemFunction("MoveFileExA");
          }},
+        {"95, 98, Me, a folder with the backup's name",
+         [] {
+             faults::HideSystemFunction("ReplaceFileA");
+             faults::HideSystemFunction("MoveFileExA");
+         },
+         "CFG\\PictoCfg.~BK"},
         {"ReplaceFileA keeping both names (1176)", [] { faults::SetReplaceFileAnswer(plat::ErrorUnableToMoveReplacement); }},
         {"ReplaceFileA leaving the old file under the backup name (1177)",
          [] { faults::SetReplaceFileAnswer(plat::ErrorUnableToMoveReplacement2); }},
@@ -101,6 +108,7 @@ TEST(SaveCut, EveryCutLeavesTheOldOrTheNewBytes) {
                 std::filesystem::remove_all(dir.Native("CFG"));
                 dir.MakeDir("CFG");
                 if (h.old) dir.Write(Cfg, old);
+                if (way.folder) dir.MakeDir(way.folder);
             };
             prepare();
             ASSERT_EQ(RunProgram(dir.Home(), 0, way.system), 0);
@@ -140,7 +148,7 @@ TEST(SaveCut, EveryCutLeavesTheOldOrTheNewBytes) {
 
                 ASSERT_EQ(RunProgram(dir.Home(), 0, way.system), 0);
                 EXPECT_EQ(dir.Read(Cfg), fresh);
-                EXPECT_EQ(dir.EntryCount(), 4u) << "files left beside the configuration";
+                EXPECT_EQ(dir.EntryCount(), way.folder ? 5u : 4u) << "files left beside the configuration";
             }
         }
     }

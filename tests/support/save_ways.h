@@ -12,17 +12,20 @@
 namespace pm::test {
 
 // Every spare name beside the file taken by a file that cannot be removed:
-// no temporary file can be made, and the file is rewritten in place.
+// no temporary file can be made, and the file is rewritten in place. Done
+// again, it changes nothing.
 inline void TakeEverySpareName(const test::ScratchDir& dir) {
     for (unsigned n = 0; n < 100; ++n) {
         const std::string name = TemporaryName(dir.Path("CFG\\PictoCfg.cfg"), n);
         const std::string relative = "CFG\\" + name.substr(name.rfind('\\') + 1);
+        if (dir.Exists(relative)) continue;
         dir.Write(relative, "stale");
         dir.SetReadOnly(relative, true);
     }
 }
 
-// The systems and folders that send a save down each way.
+// The systems and folders that send a save down each way. A setup done
+// again changes nothing.
 struct SaveWayCase {
     const char* name;
     SaveWay way;
@@ -38,6 +41,13 @@ inline const SaveWayCase SaveWays[] = {
          faults::HideSystemFunction("MoveFileExA");
      },
      0},
+    {"95, 98, Me, a folder with the backup's name", SaveWay::Backup,
+     [](const test::ScratchDir& dir) {
+         faults::HideSystemFunction("ReplaceFileA");
+         faults::HideSystemFunction("MoveFileExA");
+         if (!dir.Exists("CFG\\PictoCfg.~BK")) dir.MakeDir("CFG\\PictoCfg.~BK");
+     },
+     1},
     {"every spare name taken", SaveWay::InPlace, TakeEverySpareName, 100},
 };
 
