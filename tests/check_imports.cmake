@@ -1,6 +1,7 @@
 # Fails unless PROGRAM is a 32-bit GUI program for Windows 4.0 whose every
-# import is a function of a system DLL that Windows 95 and NT 4.0 export, by
-# the list FLOOR (DLL, function, first 9x and first NT version).
+# import is a function of KERNEL32, USER32 or ADVAPI32 that Windows 95 and
+# NT 4.0 export, by the list FLOOR (DLL, function, first 9x and first NT
+# version).
 execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${PROGRAM}")
@@ -40,6 +41,9 @@ set(count 0)
 foreach(line IN LISTS lines)
   if(line MATCHES "DLL Name: ([^ \t]+)")
     string(TOUPPER "${CMAKE_MATCH_1}" dll)
+    if(NOT dll MATCHES "^(KERNEL32|USER32|ADVAPI32)\\.DLL$")
+      message(FATAL_ERROR "imports from ${dll}: only KERNEL32, USER32 and ADVAPI32 are on every Windows")
+    endif()
   # "vma hint name" (binutils 2.40) or "vma <none> hint name" (2.44).
   elseif(dll AND line MATCHES "^\t[0-9a-f]+[ \t]+(<none>[ \t]+)?[0-9a-f]+[ \t]+([A-Za-z_][A-Za-z0-9_]*)")
     set(function ${CMAKE_MATCH_2})

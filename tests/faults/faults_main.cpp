@@ -19,8 +19,7 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
-#include <cstdlib>
-#include <cstring>
+#include <cstdint>
 #include <limits>
 #include <new>
 #include <string>
@@ -30,31 +29,46 @@
 #include "app/modules.h"
 #include "runtime/startup.h"
 #include "support/faults.h"
-#include "textutil/netaddress.h"
 
 namespace {
+
+// A switch's value from the environment, empty when it is not set. (The
+// program is linked with its own small C runtime, which has no getenv.)
+std::string Switch(const char* name) {
+    char value[256];
+    const DWORD length = ::GetEnvironmentVariableA(name, value, sizeof value);
+    return length > 0 && length < sizeof value ? std::string(value, length) : std::string();
+}
+
+std::uint64_t Number(const std::string& text) {
+    std::uint64_t number = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') break;
+        number = number * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    return number;
+}
 
 // The switches of the fault layer, from the environment.
 void SetSwitches() {
     pm::faults::Install();
-    if (const char* hide = std::getenv("PICTOMAP_HIDE")) {
-        for (const char* name : {"ReplaceFileA", "MoveFileExA"})
-            if (std::strstr(hide, name)) pm::faults::HideSystemFunction(name);
-    }
-    if (const char* cut = std::getenv("PICTOMAP_CUT")) pm::faults::CutAt(std::strtoul(cut, nullptr, 10));
-    if (const char* fail = std::getenv("PICTOMAP_FAIL_CALL")) pm::faults::FailCall(std::strtoul(fail, nullptr, 10));
+    const std::string hide = Switch("PICTOMAP_HIDE");
+    for (const char* name : {"ReplaceFileA", "MoveFileExA"})
+        if (hide.find(name) != std::string::npos) pm::faults::HideSystemFunction(name);
+    pm::faults::CutAt(Number(Switch("PICTOMAP_CUT")));
+    pm::faults::FailCall(Number(Switch("PICTOMAP_FAIL_CALL")));
 }
 
 volatile int* volatile nowhere = nullptr;
 
 void FailingNetAddressStartup() {
-    const char* fail = std::getenv("PICTOMAP_FAIL_STARTUP");
-    if (fail && *fail == '1') {
+    const std::string fail = Switch("PICTOMAP_FAIL_STARTUP");
+    if (fail == "1") {
         // Nearly half the address space: more than any process can have.
         void* tables = ::operator new(std::numeric_limits<std::size_t>::max() / 2 - 0xFFFF);
         ::operator delete(tables);
     }
-    if (fail && std::string(fail) == "access") *nowhere = 1;
+    if (fail == "access") *nowhere = 1;
 }
 
 volatile bool deeper = true;
@@ -66,10 +80,10 @@ int Deeper(int depth) {
 }
 
 void FaultingRun() {
-    const char* fault = std::getenv("PICTOMAP_FAIL_RUN");
-    if (fault && std::string(fault) == "access") *nowhere = 1;
-    if (fault && std::string(fault) == "stack") Deeper(0);
-    if (fault && std::string(fault) == "length") {
+    const std::string fault = Switch("PICTOMAP_FAIL_RUN");
+    if (fault == "access") *nowhere = 1;
+    if (fault == "stack") Deeper(0);
+    if (fault == "length") {
         // More elements than a vector may hold: the runtime's own failure.
         volatile std::size_t count = std::vector<int>().max_size() + 1;
         std::vector<int> tooMany(count);

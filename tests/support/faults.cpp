@@ -175,8 +175,10 @@ void CutPoint() {
     if (w.cutKind == CutKind::Power) DropUnflushed();
 #if defined(_WIN32)
     ::TerminateProcess(::GetCurrentProcess(), CutExitCode);
-#endif
+    ::ExitProcess(CutExitCode);  // not reached
+#else
     std::_Exit(CutExitCode);
+#endif
 }
 
 std::uint32_t LastError() { return W().injected ? W().injectedError : Pass(&Calls::LastError); }
@@ -403,12 +405,14 @@ bool IsDebuggerPresent() { return Pass(&Calls::IsDebuggerPresent); }
 std::uintptr_t LastThrowAddress() { return Pass(&Calls::LastThrowAddress); }
 
 // Says which call was made to fail ("failed call <name>" on standard error),
-// for the tests that read how a process ended.
+// for the host tests that read how a process ended.
 [[noreturn]] void ExitProcess(std::uint32_t code) {
+#if !defined(_WIN32)
     if (!W().failedCall.empty()) {
         std::fprintf(stderr, "failed call %s\n", W().failedCall.c_str());
         std::fflush(stderr);
     }
+#endif
     Pass(&Calls::ExitProcess, code);
     std::abort();
 }

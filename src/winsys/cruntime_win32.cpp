@@ -1,0 +1,243 @@
+// The C runtime of Pictomap.exe, on KERNEL32 alone: the program imports no
+// C runtime DLL (msvcrt.dll is not part of Windows 95 as first released).
+// It holds what the program, the C++ runtime and the compiler's support
+// library call: the start-up, the heap, the memory and string functions,
+// and the few hooks the C++ runtime asks for. The program is linked without
+// the compiler's start files and default libraries, so that anything else
+// they would need fails the link instead of importing from a DLL.
+//
+// Built without the compiler's knowledge of these functions
+// (-fno-builtin, -fno-tree-loop-distribute-patterns), so that their loops
+// never become calls to themselves.
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+
+namespace {
+
+// A machine word read or written at any alignment, as any type may alias.
+using Word = std::size_t;
+using LooseWord __attribute__((may_alias, aligned(1))) = Word;
+
+constexpr std::size_t WordSize = sizeof(Word);
+
+// Copies `count` bytes upwards with the string instructions: whole words
+// first, then the bytes left. Safe for overlapping ranges with `to` below
+// `from`, as each element is read before any later one is written.
+void CopyUp(unsigned char* to, const unsigned char* from, std::size_t count) {
+    std::size_t words = count / WordSize, bytes = count % WordSize;
+#if defined(__x86_64__)
+    __asm__ volatile("rep movsq" : "+D"(to), "+S"(from), "+c"(words) : : "memory");
+#else
+    __asm__ volatile("rep movsl" : "+D"(to), "+S"(from), "+c"(words) : : "memory");
+#endif
+    __asm__ volatile("rep movsb" : "+D"(to), "+S"(from), "+c"(bytes) : : "memory");
+}
+
+// Copies downwards, from the last byte: for overlapping ranges with `to`
+// above `from`.
+void CopyDown(unsigned char* to, const unsigned char* from, std::size_t count) {
+    while (count % WordSize) {
+        --count;
+        to[count] = from[count];
+    }
+    while (count) {
+        count -= WordSize;
+        *reinterpret_cast<LooseWord*>(to + count) = *reinterpret_cast<const LooseWord*>(from + count);
+    }
+}
+
+HANDLE Heap() { return ::GetProcessHeap(); }
+
+// The command line after the program's name and the blanks behind it.
+char* CommandTail() {
+    char* p = ::GetCommandLineA();
+    if (*p == '"') {
+        ++p;
+        while (*p && *p != '"') ++p;
+        if (*p == '"') ++p;
+    } else {
+        while (static_cast<unsigned char>(*p) > ' ') ++p;
+    }
+    while (*p && static_cast<unsigned char>(*p) <= ' ') ++p;
+    return p;
+}
+
+}  // namespace
+
+extern "C" {
+
+// ---- Start-up ----
+
+// The static constructors, as the linker lists them: a -1, the functions,
+// a 0; they run from the last to the first (the exception frames'
+// registration, listed last, comes first).
+extern void (*__CTOR_LIST__[])();
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int);
+
+// The program's entry point. The program ends by ExitProcess: nothing
+// registered with atexit runs, as before with the system's runtime.
+[[noreturn]] __attribute__((force_align_arg_pointer)) void WinMainCRTStartup() {
+    std::size_t count = 0;
+    while (__CTOR_LIST__[count + 1]) ++count;
+    for (std::size_t i = count; i >= 1; --i) __CTOR_LIST__[i]();
+    STARTUPINFOA startup;
+    startup.cb = sizeof startup;
+    ::GetStartupInfoA(&startup);
+    const int show = startup.dwFlags & STARTF_USESHOWWINDOW ? startup.wShowWindow : SW_SHOWDEFAULT;
+    ::ExitProcess(static_cast<UINT>(WinMain(::GetModuleHandleA(nullptr), nullptr, CommandTail(), show)));
+}
+
+// Functions to run at exit: accepted and never run (see above).
+int atexit(void (*)()) { return 0; }
+
+// The C++ runtime's thread support: more than one thread may run (the
+// failure report of a fault runs on one of its own). Destructors of
+// thread-local keys are not run: the process ends with its threads.
+int _CRT_MT = 1;
+int __mingwthr_key_dtor(DWORD, void (*)(void*)) { return 0; }
+
+// ---- The heap: the process heap ----
+
+void* malloc(std::size_t size) { return ::HeapAlloc(Heap(), 0, size ? size : 1); }
+
+void free(void* block) {
+    if (block) ::HeapFree(Heap(), 0, block);
+}
+
+void* calloc(std::size_t count, std::size_t size) {
+    if (size && count > SIZE_MAX / size) return nullptr;
+    const std::size_t total = count * size;
+    return ::HeapAlloc(Heap(), HEAP_ZERO_MEMORY, total ? total : 1);
+}
+
+void* realloc(void* block, std::size_t size) {
+    if (!block) return malloc(size);
+    return ::HeapReAlloc(Heap(), 0, block, size ? size : 1);
+}
+
+// ---- Ending ----
+
+// What the C++ runtime calls when it cannot go on (an exception with no
+// handler, a broken unwind): the process ends with the exit code the C
+// runtimes give abort.
+[[noreturn]] void abort() { ::ExitProcess(3); }
+
+// ---- Memory and strings ----
+
+void* memcpy(void* to, const void* from, std::size_t count) {
+    CopyUp(static_cast<unsigned char*>(to), static_cast<const unsigned char*>(from), count);
+    return to;
+}
+
+void* memmove(void* to, const void* from, std::size_t count) {
+    auto* t = static_cast<unsigned char*>(to);
+    const auto* f = static_cast<const unsigned char*>(from);
+    if (t <= f || t >= f + count) CopyUp(t, f, count);
+    else CopyDown(t, f, count);
+    return to;
+}
+
+void* memset(void* to, int value, std::size_t count) {
+    auto* t = static_cast<unsigned char*>(to);
+    __asm__ volatile("rep stosb" : "+D"(t), "+c"(count) : "a"(value) : "memory");
+    return to;
+}
+
+int memcmp(const void* a, const void* b, std::size_t count) {
+    const auto* x = static_cast<const unsigned char*>(a);
+    const auto* y = static_cast<const unsigned char*>(b);
+    while (count >= WordSize &&
+           *reinterpret_cast<const LooseWord*>(x) == *reinterpret_cast<const LooseWord*>(y)) {
+        x += WordSize;
+        y += WordSize;
+        count -= WordSize;
+    }
+    for (; count; --count, ++x, ++y)
+        if (*x != *y) return *x < *y ? -1 : 1;
+    return 0;
+}
+
+void* memchr(const void* where, int value, std::size_t count) {
+    const auto* p = static_cast<const unsigned char*>(where);
+    for (; count; --count, ++p)
+        if (*p == static_cast<unsigned char>(value)) return const_cast<unsigned char*>(p);
+    return nullptr;
+}
+
+std::size_t strlen(const char* text) {
+    const char* p = text;
+    while (*p) ++p;
+    return static_cast<std::size_t>(p - text);
+}
+
+std::size_t strnlen(const char* text, std::size_t most) {
+    std::size_t n = 0;
+    while (n < most && text[n]) ++n;
+    return n;
+}
+
+int strcmp(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        const auto x = static_cast<unsigned char>(*a), y = static_cast<unsigned char>(*b);
+        if (x != y) return x < y ? -1 : 1;
+        if (!x) return 0;
+    }
+}
+
+int strncmp(const char* a, const char* b, std::size_t count) {
+    for (; count; --count, ++a, ++b) {
+        const auto x = static_cast<unsigned char>(*a), y = static_cast<unsigned char>(*b);
+        if (x != y) return x < y ? -1 : 1;
+        if (!x) return 0;
+    }
+    return 0;
+}
+
+char* strncpy(char* to, const char* from, std::size_t count) {
+    std::size_t i = 0;
+    for (; i < count && from[i]; ++i) to[i] = from[i];
+    for (; i < count; ++i) to[i] = '\0';
+    return to;
+}
+
+// ---- What the C++ runtime's library parts link to and never use here ----
+
+// std::random_device comes with the library's string instantiations; the
+// program makes no random numbers. Its entropy sources are said to be
+// missing.
+static int* __cdecl ErrorNumber() {
+    static int error;
+    return &error;
+}
+static errno_t __cdecl NoRandom(unsigned int*) { return 1; }
+int read(int, void*, unsigned int) { return -1; }
+int close(int) { return -1; }
+
+// A call of a pure virtual function: nothing can go on.
+[[noreturn]] void __cxa_pure_virtual() { abort(); }
+
+}  // extern "C"
+
+// The C++ runtime's import slots for functions of the C runtime DLL, filled
+// with the ones above.
+extern "C" {
+#if defined(__i386__)
+int*(__cdecl* importErrno)() __asm__("__imp___errno") = ErrorNumber;
+errno_t(__cdecl* importRandS)(unsigned int*) __asm__("__imp__rand_s") = NoRandom;
+#else
+int*(__cdecl* importErrno)() __asm__("__imp__errno") = ErrorNumber;
+errno_t(__cdecl* importRandS)(unsigned int*) __asm__("__imp_rand_s") = NoRandom;
+#endif
+}
+
+// The C++ runtime's default terminate handler, which would write the
+// exception's name to a console the program does not have: the process
+// ends as by abort.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { abort(); }
+}  // namespace __gnu_cxx
