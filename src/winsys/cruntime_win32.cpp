@@ -13,6 +13,8 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <exception>
 
@@ -69,6 +71,11 @@ char* CommandTail() {
 }  // namespace
 
 extern "C" {
+
+static int* __cdecl ErrorNumber() {
+    static int error;
+    return &error;
+}
 
 // ---- Start-up ----
 
@@ -198,6 +205,48 @@ int strncmp(const char* a, const char* b, std::size_t count) {
     return 0;
 }
 
+char* strchr(const char* text, int value) {
+    const char c = static_cast<char>(value);
+    for (;; ++text) {
+        if (*text == c) return const_cast<char*>(text);
+        if (!*text) return nullptr;
+    }
+}
+
+// As the standard says for bases 0 and 2 to 36; on overflow ULONG_MAX and
+// ERANGE.
+unsigned long strtoul(const char* text, char** end, int base) {
+    const auto digit = [](char c) {
+        if (c >= '0' && c <= '9') return c - '0';
+        c = static_cast<char>(c | 0x20);
+        return c >= 'a' && c <= 'z' ? c - 'a' + 10 : 99;
+    };
+    const char* p = text;
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+    const bool negative = *p == '-';
+    if (*p == '+' || *p == '-') ++p;
+    if ((base == 0 || base == 16) && p[0] == '0' && (p[1] | 0x20) == 'x' && digit(p[2]) < 16) {
+        p += 2;
+        base = 16;
+    } else if (base == 0) {
+        base = *p == '0' ? 8 : 10;
+    }
+    unsigned long value = 0;
+    bool any = false, overflow = false;
+    for (; base >= 2 && base <= 36 && digit(*p) < base; ++p) {
+        const auto d = static_cast<unsigned long>(digit(*p));
+        any = true;
+        if (value > (ULONG_MAX - d) / static_cast<unsigned long>(base)) overflow = true;
+        else value = value * static_cast<unsigned long>(base) + d;
+    }
+    if (end) *end = const_cast<char*>(any ? p : text);
+    if (overflow) {
+        *ErrorNumber() = ERANGE;
+        return ULONG_MAX;
+    }
+    return negative ? 0 - value : value;
+}
+
 char* strncpy(char* to, const char* from, std::size_t count) {
     std::size_t i = 0;
     for (; i < count && from[i]; ++i) to[i] = from[i];
@@ -207,13 +256,16 @@ char* strncpy(char* to, const char* from, std::size_t count) {
 
 // ---- What the C++ runtime's library parts link to and never use here ----
 
+// The program reads no environment: the C++ runtime's tunables (the
+// emergency exception pool's size) keep their defaults.
+char* getenv(const char*) { return nullptr; }
+
+// The system's error texts: the program shows none.
+char* strerror(int) { return const_cast<char*>("Unknown error"); }
+
 // std::random_device comes with the library's string instantiations; the
 // program makes no random numbers. Its entropy sources are said to be
 // missing.
-static int* __cdecl ErrorNumber() {
-    static int error;
-    return &error;
-}
 static errno_t __cdecl NoRandom(unsigned int*) { return 1; }
 int read(int, void*, unsigned int) { return -1; }
 int close(int) { return -1; }

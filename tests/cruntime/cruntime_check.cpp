@@ -6,6 +6,7 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -112,6 +113,27 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandTail, int) {
     const char bytes[] = {'a', '\0', 'b', '\xFF'};
     CHECK(std::memchr(Opaque(bytes), 0xFF, 4) == bytes + 3 && std::memchr(Opaque(bytes), 0, 4) == bytes + 1);
     CHECK(std::memchr(Opaque(bytes), 'b', 2) == nullptr);
+    const char* abca = Opaque("abca");
+    CHECK(std::strchr(abca, 'a') == abca && std::strchr(abca, 'c') == abca + 2);
+    CHECK(std::strchr(abca, 'x') == nullptr && std::strchr(abca, '\0') == abca + 4);
+
+    // Numbers as the C++ runtime's tunables are read.
+    const struct {
+        const char* text;
+        int base;
+        unsigned long value;
+        std::size_t used;
+    } numbers[] = {
+        {"42", 10, 42, 2},  {"  +17x", 10, 17, 5}, {"0x1F", 0, 31, 4},  {"0x", 16, 0, 1},
+        {"017", 0, 15, 3},  {"zz", 36, 1295, 2},   {"", 10, 0, 0},      {"-1", 10, ULONG_MAX, 2},
+        {"99999999999999999999999", 10, ULONG_MAX, 23},
+    };
+    for (const auto& n : numbers) {
+        char* end = nullptr;
+        CHECK(std::strtoul(Opaque(n.text), &end, n.base) == n.value && end == n.text + n.used);
+    }
+    CHECK(std::getenv(Opaque("PATH")) == nullptr);  // the program reads no environment
+    CHECK(std::strerror(2) != nullptr);
     char padded[6];
     CHECK(std::strncpy(Opaque(padded), Opaque("ab"), 6) == padded && std::memcmp(padded, "ab\0\0\0\0", 6) == 0);
 
