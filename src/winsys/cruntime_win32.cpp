@@ -12,9 +12,9 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
-#include <cstddef>
 #include <cerrno>
 #include <climits>
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 
@@ -86,8 +86,9 @@ extern void (*__CTOR_LIST__[])();
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int);
 
-// The program's entry point. The program ends by ExitProcess: nothing
-// registered with atexit runs, as before with the system's runtime.
+// The program's entry point. The program ends by ExitProcess, and nothing
+// registered with atexit runs: static objects free nothing the end of the
+// process would not.
 [[noreturn]] __attribute__((force_align_arg_pointer)) void WinMainCRTStartup() {
     std::size_t count = 0;
     while (__CTOR_LIST__[count + 1]) ++count;
