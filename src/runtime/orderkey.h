@@ -11,12 +11,11 @@
 namespace pm {
 
 // Where two prefixes differ, they tell the order; equal prefixes tell
-// nothing. A prefix that could not be made (`Known` false) tells nothing.
+// nothing. A prefix that could not be made (its lowest bit 0) tells nothing.
 struct OrderPrefix {
     std::uint64_t high = 0;  // bytes 1 to 8
     std::uint64_t mid = 0;   // bytes 9 to 16
     std::uint32_t low = 0;   // bytes 17 to 19, then 1 when known, 0 when not
-    bool Known() const { return (low & 1) != 0; }
 };
 
 // The prefix of a whole key; a shorter key is filled with zero bytes.

@@ -19,7 +19,7 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
-#include <cstdint>
+#include <cstdlib>
 #include <limits>
 #include <new>
 #include <string>
@@ -40,23 +40,14 @@ std::string Switch(const char* name) {
     return length > 0 && length < sizeof value ? std::string(value, length) : std::string();
 }
 
-std::uint64_t Number(const std::string& text) {
-    std::uint64_t number = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') break;
-        number = number * 10 + static_cast<std::uint64_t>(c - '0');
-    }
-    return number;
-}
-
 // The switches of the fault layer, from the environment.
 void SetSwitches() {
     pm::faults::Install();
     const std::string hide = Switch("PICTOMAP_HIDE");
     for (const char* name : {"ReplaceFileA", "MoveFileExA"})
         if (hide.find(name) != std::string::npos) pm::faults::HideSystemFunction(name);
-    pm::faults::CutAt(Number(Switch("PICTOMAP_CUT")));
-    pm::faults::FailCall(Number(Switch("PICTOMAP_FAIL_CALL")));
+    pm::faults::CutAt(std::strtoul(Switch("PICTOMAP_CUT").c_str(), nullptr, 10));
+    pm::faults::FailCall(std::strtoul(Switch("PICTOMAP_FAIL_CALL").c_str(), nullptr, 10));
 }
 
 volatile int* volatile nowhere = nullptr;
