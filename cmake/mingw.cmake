@@ -17,7 +17,16 @@ if(PICTOMAP_MINGW_TESTS)
 else()
   set(CMAKE_C_COMPILER ${prefix}-gcc-win32)
   set(CMAKE_CXX_COMPILER ${prefix}-g++-win32)
+  if(PICTOMAP_MINGW_CPU STREQUAL "i686")
+    # The 32-bit program runs on the processors Windows 95 and 98 ran on:
+    # the 486 and every Pentium (no cmov, which came with the Pentium Pro),
+    # tuned for none in particular.
+    set(PICTOMAP_PROCESSOR_FLOOR -march=i486 -mtune=generic)
+  endif()
 endif()
+# The program's compiler, whose libraries the tests compare with the ones
+# the program's build makes.
+set(PICTOMAP_PRODUCT_CXX ${prefix}-g++-win32)
 set(CMAKE_RC_COMPILER ${prefix}-windres)
 set(PICTOMAP_OBJDUMP ${prefix}-objdump)
 set(CMAKE_FIND_ROOT_PATH /usr/${prefix})

@@ -50,8 +50,18 @@ EXAMPLE_PACKAGES="cmake make g++ googletest libgtest-dev g++-mingw-w64-i686 ming
 TEST_PACKAGES="$EXAMPLE_PACKAGES zip unzip clang libclang-rt-dev bc"
 
 # ensure_packages LIST: installs what is missing of LIST (as root), or says
-# what to run (as another user).
+# what to run (as another user). With the cross compilers, also their own
+# sources (gcc-<major>-source, named after the compiler's version): the
+# program's C++ runtime is built from them (cmake/gccruntime.cmake).
 ensure_packages() {
+    install_missing "$1"
+    local version
+    if [[ " $1 " == *" g++-mingw-w64-i686 "* ]] && version=$(i686-w64-mingw32-gcc-win32 -dumpversion); then
+        install_missing "gcc-${version%%[.-]*}-source"
+    fi
+}
+
+install_missing() {
     local packages=$1 missing="" p
     for p in $packages; do
         dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
