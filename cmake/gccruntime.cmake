@@ -50,27 +50,24 @@ if(NOT _gcc_was STREQUAL _gcc_from)
 endif()
 file(GLOB _gcc_src LIST_DIRECTORIES true ${_gcc_unpacked}/gcc-*)
 
-# What the program and its test builds link, member by member. A member
-# missing here fails their link, by name.
-set(_supcxx_members bad_alloc bad_array_new bad_cast bad_typeid class_type_info del_op del_ops del_opv
-    eh_alloc eh_call eh_catch eh_exception eh_globals eh_personality eh_ptr eh_term_handler eh_terminate
-    eh_throw eh_unex_handler guard guard_error new_handler new_op new_opnt new_opv si_class_type_info tinfo)
-set(_cxx11_members cow-stdexcept cow-string-inst cxx11-stdexcept functexcept random snprintf_lite sso_string
-    string-inst system_error)
-set(_cxx98_members stdexcept tree)
+# What the program and its test builds link, member by member, each folder
+# at the language level its own build uses. A member missing here fails
+# their link, by name.
 set(_gcc_runtime_sources)
-foreach(member ${_supcxx_members})
-  list(APPEND _gcc_runtime_sources ${_gcc_src}/libstdc++-v3/libsupc++/${member}.cc)
-  set_source_files_properties(${_gcc_src}/libstdc++-v3/libsupc++/${member}.cc PROPERTIES COMPILE_OPTIONS -std=gnu++17)
-endforeach()
-foreach(member ${_cxx11_members})
-  list(APPEND _gcc_runtime_sources ${_gcc_src}/libstdc++-v3/src/c++11/${member}.cc)
-  set_source_files_properties(${_gcc_src}/libstdc++-v3/src/c++11/${member}.cc PROPERTIES COMPILE_OPTIONS -std=gnu++11)
-endforeach()
-foreach(member ${_cxx98_members})
-  list(APPEND _gcc_runtime_sources ${_gcc_src}/libstdc++-v3/src/c++98/${member}.cc)
-  set_source_files_properties(${_gcc_src}/libstdc++-v3/src/c++98/${member}.cc PROPERTIES COMPILE_OPTIONS -std=gnu++98)
-endforeach()
+function(_gcc_members folder standard)
+  foreach(member ${ARGN})
+    set(file ${_gcc_src}/libstdc++-v3/${folder}/${member}.cc)
+    list(APPEND _gcc_runtime_sources ${file})
+    set_source_files_properties(${file} PROPERTIES COMPILE_OPTIONS -std=${standard})
+  endforeach()
+  set(_gcc_runtime_sources ${_gcc_runtime_sources} PARENT_SCOPE)
+endfunction()
+_gcc_members(libsupc++ gnu++17 bad_alloc bad_array_new bad_cast bad_typeid class_type_info del_op del_ops del_opv
+             eh_alloc eh_call eh_catch eh_exception eh_globals eh_personality eh_ptr eh_term_handler eh_terminate
+             eh_throw eh_unex_handler guard guard_error new_handler new_op new_opnt new_opv si_class_type_info tinfo)
+_gcc_members(src/c++11 gnu++11 cow-stdexcept cow-string-inst cxx11-stdexcept functexcept random snprintf_lite
+             sso_string string-inst system_error)
+_gcc_members(src/c++98 gnu++98 stdexcept tree)
 
 set(_gcc_config ${CMAKE_BINARY_DIR}/gcc-config)
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
