@@ -95,10 +95,11 @@ int RunMerge(const std::string& dir) {
     const auto start = std::chrono::steady_clock::now();
     pm::LineList index;
     pm::LineList configuration;
-    configuration.ReadLines(dir + "/PictoCfg.cfg");
+    pm::Patience patience;
+    configuration.ReadLines(dir + "/PictoCfg.cfg", patience);
     const long n = configuration.LineCount();
     pm::PrepareConfiguration(configuration);
-    index.ReadLines(dir + "/fmmp0000.inf");
+    index.ReadLines(dir + "/fmmp0000.inf", patience);
     long offered = 0;
     pm::IndexReader reader("C:\\Quernpost\\BMP\\");
     pm::PairMerger merge(configuration);
@@ -111,7 +112,8 @@ int RunMerge(const std::string& dir) {
     }
     const long total = configuration.LineCount();
     const double merged = Seconds(start);
-    configuration.WriteLines(dir + "/PictoCfg.out");
+    const std::string text = configuration.ComposeText();
+    pm::SaveTextFile(dir + "/PictoCfg.out", text.data(), text.size(), patience);
     const double seconds = Seconds(start);
     std::printf("lines loaded %ld, pairs offered %ld, lines written %ld\n", n, offered, total);
     std::printf("time %.3f s (save %.3f s)\n", seconds, seconds - merged);

@@ -30,9 +30,11 @@ void RunConversion() {
     // Declared in this order so that the configuration list is freed first.
     LineList index;
     LineList configuration;
-    ConfigurationFile file(configurationPath);
+    // One patience for the whole run: files held a moment by a scanner.
+    Patience patience;
+    ConfigurationFile file(configurationPath, patience);
     file.Load(configuration);
-    index.ReadLines(indexPath);
+    index.ReadLines(indexPath, patience);
 
     IndexReader reader(pictureFolder);
     PairMerger merge(configuration);

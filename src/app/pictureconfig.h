@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "runtime/filesave.h"
 #include "runtime/linelist.h"
@@ -16,23 +17,32 @@ inline constexpr const char* ConfigurationFileName = "CFG\\PictoCfg.cfg";
 
 // The configuration file's whole life in one run, in one place: a save cut
 // short by an earlier run is finished first, the file's lines are read
-// where there is a file, and the new text is saved in its place. One
-// patience for calls refused a moment (a scanner) serves the recovery and
-// the save.
+// where there is a file, and the new text is saved in its place. The run's
+// patience for calls refused a moment (a scanner) serves all of it.
+//
+// A backup found beside the file (PictoCfg.~BK or ~BL, left by a save that
+// was cut short or failed) is never simply removed: the file may have been
+// made since by someone else. Its lines that the file lacks, byte for byte,
+// are loaded with the file's, so the saved file holds them; only after the
+// save is the backup removed. A backup whose lines the file holds already
+// is a leftover of a save that placed the file, and is removed at once.
 class ConfigurationFile {
 public:
-    explicit ConfigurationFile(std::string path) : path_(std::move(path)) {}
+    ConfigurationFile(std::string path, Patience& patience) : path_(std::move(path)), patience_(patience) {}
     // Finishes a save cut short, then loads the file's lines as they are,
-    // where there is a file, and prepares them (PrepareConfiguration).
-    // Where it cannot be told whether the file or its backup is there,
-    // EFOpenError: the run must not build the file from the index alone.
+    // where there is a file, those of any backup beside it that the file
+    // lacks, and prepares them (PrepareConfiguration). Where it cannot be
+    // told whether the file or its backup is there, EFOpenError: the run
+    // must not build the file from the index alone.
     void Load(LineList& configuration);
-    // Writes every line, CR LF ended, in place of the file.
+    // Writes every line, CR LF ended, in place of the file; then removes
+    // the backups whose lines it holds.
     void Save(LineList& configuration);
 
 private:
     std::string path_;
-    Patience patience_;
+    Patience& patience_;
+    std::vector<std::string> backups_;  // beside the file, lines of theirs loaded
 };
 
 // Sorts the lines and switches the list to sorted mode, repeats ignored.

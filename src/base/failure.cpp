@@ -18,4 +18,8 @@ std::string FormatText(const char* format, const std::string& argument) {
     return text;
 }
 
+void RaiseCannotOpen(const std::string& path) {
+    ThrowAt(EFOpenError(FormatText("Cannot open file %s", path)), PM_RETURN_ADDRESS());
+}
+
 }  // namespace pm

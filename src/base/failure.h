@@ -100,4 +100,8 @@ template <class Kind>
 // Replaces the first "%s" of `format` with `argument`.
 std::string FormatText(const char* format, const std::string& argument);
 
+// EFOpenError "Cannot open file %s" for `path`, raised at the caller's
+// address, as if the caller had raised it.
+[[noreturn]] PM_NOINLINE void RaiseCannotOpen(const std::string& path);
+
 }  // namespace pm

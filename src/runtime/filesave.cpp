@@ -15,14 +15,6 @@ constexpr unsigned TemporaryTries = 100;
 constexpr std::uint32_t KeptAttributes = plat::AttributeHidden | plat::AttributeSystem;
 constexpr std::uint32_t SetAttributes = KeptAttributes | plat::AttributeArchive;
 
-// A call tried again while it is refused for a moment and patience lasts.
-template <class Call>
-bool Retried(Patience& patience, Call call) {
-    while (!call())
-        if (!patience.WaitAfter(plat::LastError())) return false;
-    return true;
-}
-
 struct Save {
     const std::string& path;
     const char* text;
@@ -32,6 +24,9 @@ struct Save {
     // allocates until it has its place or is gone.
     std::string backup;
     std::string spareBackup;
+    // A free backup name for ReplaceFileA, which would overwrite a file of
+    // that name (a backup kept from an earlier run); empty: none is free.
+    const std::string* replaceBackup = nullptr;
     bool existed = false;
     bool attributesKnown = false;
     std::uint32_t attributes = 0;  // the old file's
@@ -45,7 +40,6 @@ struct Save {
     Raise<EFCreateError>(FormatText("Cannot create file %s", save.path));
 }
 [[noreturn]] void CannotWrite() { Raise<EWriteError>("Stream write error"); }
-[[noreturn]] void CannotOpen(const std::string& path) { Raise<EFOpenError>(FormatText("Cannot open file %s", path)); }
 
 bool WriteAll(plat::FileHandle file, const char* bytes, std::uint32_t count) {
     std::uint32_t done = 0;
@@ -81,8 +75,10 @@ std::string SpareName(const std::string& path, char a, char b) {
 // sharing. A name already taken is a leftover of a save that was cut short
 // (removed, and the name used) or belongs to a save running now (passed
 // over: its file is open and cannot be removed); one that cannot be removed
-// (a folder, a read-only file) is passed over too. Invalid when the folder
-// takes no new file.
+// (a folder, a read-only file) is passed over too, and so is a name held
+// by another program (a leftover that a scanner holds, or whose removal
+// waits for one: refused although something is there). Invalid when the
+// folder takes no new file: refused where nothing has the name.
 UniqueFile MakeTemporary(const Save& save, std::string& name) {
     const auto create = [&] { return plat::CreateFile(name, plat::GenericWrite, 0, plat::CreateNew); };
     for (unsigned n = 0;; ++n) {
@@ -93,6 +89,10 @@ UniqueFile MakeTemporary(const Save& save, std::string& name) {
         if (file.Valid()) return file;
         const std::uint32_t error = plat::LastError();
         if (error == plat::ErrorSharingViolation) continue;
+        std::uint32_t attributes = 0;
+        if (error == plat::ErrorAccessDenied &&
+            (plat::GetFileAttributes(name, attributes) || !plat::NoSuchFile(plat::LastError())))
+            continue;
         if (!Exists(error)) return {};
         // Not waited for: another name is as good.
         if (plat::DeleteFile(name)) {
@@ -103,8 +103,18 @@ UniqueFile MakeTemporary(const Save& save, std::string& name) {
 }
 
 // Removes a file of the save's own; a refusal leaves it for a later save.
-void Remove(const Save& save, const std::string& name) {
-    Retried(save.patience, [&] { return plat::DeleteFile(name); });
+// False where it stays because another program holds it.
+bool Remove(const Save& save, const std::string& name) {
+    return Retried(save.patience, [&] { return plat::DeleteFile(name); }) ||
+           plat::LastError() != plat::ErrorSharingViolation;
+}
+
+// After the temporary file could not be written or placed: the rewrite in
+// place may still do, but never while that file is merely held by another
+// program (its place would have been had a moment later). Then the file
+// keeps its old bytes and the save fails as for a file in use.
+void GiveUpTemporary(const Save& save, const std::string& temporary) {
+    if (!Remove(save, temporary)) CannotCreate(save);
 }
 
 // The whole text in a temporary file beside the file, flushed and closed,
@@ -118,7 +128,7 @@ std::string WriteTemporary(const Save& save) {
     const bool written = WriteAll(file.Get(), save.text, save.length) && plat::FlushFileBuffers(file.Get());
     file.Reset();
     if (!written) {
-        Remove(save, name);  // a leftover is reused by a later save
+        GiveUpTemporary(save, name);  // a leftover is reused by a later save
         return {};
     }
     if (save.existed && save.attributesKnown && (save.attributes & KeptAttributes))
@@ -128,7 +138,8 @@ std::string WriteTemporary(const Save& save) {
 
 // Puts the complete temporary file in the file's place. Every refusal
 // leaves the old file under its name and goes on to the next way; when all
-// refuse, the temporary file is removed and nothing is placed. While the
+// refuse, the temporary file is removed (GiveUpTemporary) and nothing is
+// placed. While the
 // old file stands under the backup name, the new text is under the
 // temporary one and the file has none: a cut there is finished by the next
 // run's recovery, and a refusal puts the old file back or, where even that
@@ -151,21 +162,23 @@ bool PlaceTemporary(const Save& save, const std::string& temporary, SaveWay& way
     if (!save.existed) {
         way = SaveWay::NewFile;
         if (rename(temporary, save.path)) return true;
-        Remove(save, temporary);
+        GiveUpTemporary(save, temporary);
         return false;
     }
 
     way = SaveWay::ReplaceFile;
-    if (Retried(save.patience, [&] { return plat::ReplaceFile(save.path, temporary, save.backup); })) {
-        Remove(save, save.backup);
-        return true;
+    if (const std::string* backup = save.replaceBackup) {
+        if (Retried(save.patience, [&] { return plat::ReplaceFile(save.path, temporary, *backup); })) {
+            Remove(save, *backup);
+            return true;
+        }
+        // Refused partway (1177, or 1176 as some systems answer it): the old
+        // file may stand under the backup name already.
+        std::uint32_t attributes = 0;
+        if (!plat::GetFileAttributes(save.path, attributes) && plat::NoSuchFile(plat::LastError()) &&
+            plat::GetFileAttributes(*backup, attributes) && install(*backup))
+            return true;
     }
-    // Refused partway (1177, or 1176 as some systems answer it): the old file
-    // may stand under the backup name already.
-    std::uint32_t attributes = 0;
-    if (!plat::GetFileAttributes(save.path, attributes) && plat::NoSuchFile(plat::LastError()) &&
-        plat::GetFileAttributes(save.backup, attributes) && install(save.backup))
-        return true;
 
     way = SaveWay::MoveFileEx;
     if (Retried(save.patience, [&] { return plat::MoveFileReplace(temporary, save.path); })) return true;
@@ -178,7 +191,7 @@ bool PlaceTemporary(const Save& save, const std::string& temporary, SaveWay& way
         if (install(*backup)) return true;
         break;
     }
-    Remove(save, temporary);
+    GiveUpTemporary(save, temporary);
     return false;
 }
 
@@ -252,69 +265,44 @@ std::string BackupName(const std::string& path, unsigned n) {
     return n < BackupNames ? SpareName(path, 'B', static_cast<char>('K' + n)) : std::string();
 }
 
-bool Patience::WaitAfter(std::uint32_t error) {
-    if ((error != plat::ErrorSharingViolation && error != plat::ErrorAccessDenied) || left_ == 0) return false;
-    const std::uint32_t wait = std::min(next_, left_);
-    plat::Sleep(wait);
-    left_ -= wait;
-    next_ *= 2;
-    return true;
-}
-
-void RecoverInterruptedSave(const std::string& path, Patience& patience) {
+std::vector<std::string> RecoverInterruptedSave(const std::string& path, Patience& patience) {
     // Whether a file of that name is there, asked again while refused for
     // a moment.
     enum class There { Yes, No, Unknown };
-    const auto there = [&](const std::string& name, std::uint32_t& attributes) {
+    const auto there = [&](const std::string& name) {
+        std::uint32_t attributes = 0;
         if (Retried(patience, [&] { return plat::GetFileAttributes(name, attributes); }))
             return attributes & plat::AttributeDirectory ? There::No : There::Yes;
         return plat::NoSuchFile(plat::LastError()) ? There::No : There::Unknown;
     };
-    std::uint32_t attributes = 0;
-    const There file = there(path, attributes);
-    std::string backups[BackupNames];
-    There saved[BackupNames];
-    std::uint32_t backupAttributes[BackupNames] = {};
-    for (unsigned n = 0; n < BackupNames; ++n) {
-        backups[n] = BackupName(path, n);
-        saved[n] = backups[n].empty() || SameName(backups[n], path) ? There::No
-                                                                     : there(backups[n], backupAttributes[n]);
-    }
-    // Beside a whole file a backup is a leftover, and where it cannot be
-    // told whether there is one (a folder that cannot be listed), nothing
-    // is lost by leaving it.
-    if (file == There::Yes) {
-        for (unsigned n = 0; n < BackupNames; ++n) {
-            if (saved[n] != There::Yes) continue;
-            // A read-only leftover would keep the 95 way from its backup name.
-            const std::uint32_t writable = backupAttributes[n] & ~plat::AttributeReadOnly;
-            if (writable != backupAttributes[n])
-                plat::SetFileAttributes(backups[n], writable ? writable : plat::AttributeNormal);
-            Retried(patience, [&] { return plat::DeleteFile(backups[n]); });
-        }
-        return;
-    }
-    const std::string* found = nullptr;
-    unsigned count = 0;
+    const There file = there(path);
+    std::vector<std::string> found;
     bool unknown = false;
     for (unsigned n = 0; n < BackupNames; ++n) {
-        if (saved[n] == There::Unknown) unknown = true;
-        if (saved[n] == There::Yes && count++ == 0) found = &backups[n];
+        std::string backup = BackupName(path, n);
+        if (backup.empty() || SameName(backup, path)) continue;
+        const There saved = there(backup);
+        if (saved == There::Unknown) unknown = true;
+        if (saved == There::Yes) found.push_back(std::move(backup));
     }
-    if (!found && !unknown) return;
+    // Beside a whole file, the backups are the caller's to weigh; one that
+    // cannot be seen (a folder that cannot be listed) is left as it is.
+    if (file == There::Yes) return found;
+    if (found.empty() && !unknown) return {};
     // Two backups: which one holds the old text cannot be told.
-    if (!found || unknown || count > 1 || file == There::Unknown) CannotOpen(path);
-    if (!Retried(patience, [&] { return plat::MoveFile(*found, path); })) CannotOpen(path);
+    if (found.size() != 1 || unknown || file == There::Unknown) RaiseCannotOpen(path);
+    if (!Retried(patience, [&] { return plat::MoveFile(found.front(), path); })) RaiseCannotOpen(path);
+    return {};
 }
 
-void RecoverInterruptedSave(const std::string& path) {
-    Patience patience;
-    RecoverInterruptedSave(path, patience);
-}
-
-SaveWay SaveTextFile(const std::string& path, const char* text, std::size_t length) {
-    Patience patience;
-    return SaveTextFile(path, text, length, patience);
+void RemoveBackup(const std::string& backup, Patience& patience) {
+    // A read-only backup would keep the 95 way from its backup name.
+    std::uint32_t attributes = 0;
+    if (plat::GetFileAttributes(backup, attributes) && (attributes & plat::AttributeReadOnly)) {
+        const std::uint32_t writable = attributes & ~plat::AttributeReadOnly;
+        plat::SetFileAttributes(backup, writable ? writable : plat::AttributeNormal);
+    }
+    Retried(patience, [&] { return plat::DeleteFile(backup); });
 }
 
 SaveWay SaveTextFile(const std::string& path, const char* text, std::size_t length, Patience& patience) {
@@ -345,6 +333,12 @@ SaveWay SaveTextFile(const std::string& path, const char* text, std::size_t leng
     if (save.existed)
         save.attributesKnown =
             plat::GetFileAttributes(path, save.attributes) || plat::FindFirst(path, save.attributes);
+    for (const std::string* backup : {&save.backup, &save.spareBackup}) {
+        std::uint32_t attributes = 0;
+        if (!save.replaceBackup && !backup->empty() && !plat::GetFileAttributes(*backup, attributes) &&
+            plat::NoSuchFile(plat::LastError()))
+            save.replaceBackup = backup;
+    }
 
     SaveWay way = SaveWay::InPlace;
     const std::string temporary = WriteTemporary(save);

@@ -3,7 +3,11 @@
 // The promise, on every Windows the program runs on:
 // - when SaveTextFile returns, the file holds exactly the new bytes;
 // - when it raises, the file holds exactly the old bytes (or there is no
-//   file, where there was none);
+//   file, where there was none), with one exception: where the old file
+//   has been renamed to a backup name (the 95 way, or ReplaceFileA
+//   answering 1177) and then neither the new file nor the backup can take
+//   the file's name within the patience, the old bytes stay under the
+//   backup name, and the next run's RecoverInterruptedSave puts them back;
 // - after a cut at any moment (the process ended, the power lost), the file
 //   holds the old or the new bytes, or RecoverInterruptedSave, which the
 //   next run calls before it looks for the file, puts one of them back.
@@ -11,41 +15,29 @@
 //
 // The one exception is the rewrite in place, taken only where no new file
 // can be made beside the file (the folder takes no new file, every spare
-// name is taken, the disk has room for the growth only): a cut while it
+// name is taken, the disk has room for the growth only), never while a
+// temporary file is merely held by another program: a cut while it
 // overwrites the old bytes leaves part old text, part new. A failure there
 // still puts the old bytes back before it is raised.
 //
 // The save fails only where the file itself may not be written
-// (EFCreateError: missing folder, read-only, in use, access denied) or the
+// (EFCreateError: missing folder, read-only, in use, access denied, or a
+// complete new file that another program holds beyond the patience) or the
 // text does not fit (EWriteError). Hidden and system attributes stay as
 // they were; the archive attribute is set, as for any changed file.
 //
-// Another program may hold a file for a moment (a virus scanner opens a
-// file just written): a call of the save or the recovery refused with a
-// sharing violation or access denied is tried again, after 20, 40, 80 ...
-// milliseconds, while the run's patience lasts: about a second in all, so
-// that a real refusal (a read-only file, a folder without rights) costs no
-// more than that.
+// Calls refused for a moment (a scanner holding a file) are tried again
+// within the run's patience (patience.h).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "runtime/patience.h"
 
 namespace pm {
-
-// The time a run may wait in all for refused calls; one for the run's
-// recovery and save together.
-class Patience {
-public:
-    // Waits before another try of a call refused with `error`; false, at
-    // once, for any other error or when the time is used up.
-    bool WaitAfter(std::uint32_t error);
-
-private:
-    std::uint32_t left_ = 1000;
-    std::uint32_t next_ = 20;
-};
 
 // The ways a save can take. All but the last first write the whole text to
 // a temporary file beside the file, flush it, and then put it in the file's
@@ -60,19 +52,23 @@ enum class SaveWay {
 };
 
 // Saves `length` bytes of `text` as the file at `path`; gives the way that
-// placed them. Without `patience`, with a patience of its own.
+// placed them.
 SaveWay SaveTextFile(const std::string& path, const char* text, std::size_t length, Patience& patience);
-SaveWay SaveTextFile(const std::string& path, const char* text, std::size_t length);
 
 // Finishes a save of `path` that was cut short while the old file stood
 // under a backup name (the Backup way, or ReplaceFileA keeping a backup):
-// a backup without the file is renamed back, backups beside the file
-// (which is then whole) are removed. It never guesses: where it cannot tell
-// whether a backup or the file is there, finds two backups, or cannot
-// rename the backup back, it raises EFOpenError for `path`, and the run
-// writes nothing. A backup it cannot remove is left for a later run.
-void RecoverInterruptedSave(const std::string& path, Patience& patience);
-void RecoverInterruptedSave(const std::string& path);
+// a backup without the file is renamed back. It never guesses: where it
+// cannot tell whether a backup or the file is there, finds two backups
+// without the file, or cannot rename the backup back, it raises
+// EFOpenError for `path`, and the run writes nothing.
+// Gives the backups it found beside the file. They are not removed here:
+// the file beside them may not be the one a save wrote (the mail program
+// or the user may have made it since), and a backup may then hold the only
+// copy of old lines. The caller keeps what they hold and removes them with
+// RemoveBackup.
+std::vector<std::string> RecoverInterruptedSave(const std::string& path, Patience& patience);
+// Removes a backup (read-only or not); a refusal leaves it for a later run.
+void RemoveBackup(const std::string& backup, Patience& patience);
 
 // The temporary file's name for try `n` (from 0): the path with the last
 // three characters of its file name replaced by "~" and two digits, so it is

@@ -6,7 +6,6 @@
 
 #include "base/checked.h"
 #include "base/failure.h"
-#include "runtime/filesave.h"
 #include "runtime/orderkey.h"
 #include "base/runtimeerror.h"
 #include "winsys/handles.h"
@@ -323,9 +322,13 @@ void LineList::FoldMerged() {
 
 // ---- Files ----
 
-void LineList::ReadLines(const std::string& path) {
-    UniqueFile file(plat::CreateFile(path, plat::GenericRead, plat::FileShareRead, plat::OpenExisting));
-    if (!file.Valid()) Raise<EFOpenError>(FormatText("Cannot open file %s", path));
+void LineList::ReadLines(const std::string& path, Patience& patience) {
+    UniqueFile file;
+    if (!Retried(patience, [&] {
+            *file.Put() = plat::CreateFile(path, plat::GenericRead, plat::FileShareRead, plat::OpenExisting);
+            return file.Valid();
+        }))
+        RaiseCannotOpen(path);
 
     std::uint64_t size = 0;
     if (!plat::FileSize(file.Get(), size) || size > MaxFileSize) Raise<EReadError>("Stream read error");
@@ -355,26 +358,18 @@ void LineList::ReadLines(const std::string& path) {
     }
 }
 
-void LineList::WriteLines(const std::string& path) {
-    Patience patience;
-    WriteLines(path, patience);
-}
-
-void LineList::WriteLines(const std::string& path, Patience& patience) {
+std::string LineList::ComposeText() {
     FoldMerged();
     std::uint64_t total = 0;
     for (const Line& line : lines_) total += line.length + 2u;
     if (total > MaxFileSize) Raise<EWriteError>("Stream write error");
-    auto text = std::make_unique<char[]>(static_cast<std::size_t>(total) + 1);
-    char* out = text.get();
+    std::string text;
+    text.reserve(static_cast<std::size_t>(total));
     for (const Line& line : lines_) {
-        if (line.length) std::memcpy(out, line.data, line.length);
-        out += line.length;
-        *out++ = '\r';
-        *out++ = '\n';
+        if (line.length) text.append(line.data, line.length);
+        text.append("\r\n", 2);
     }
-
-    SaveTextFile(path, text.get(), static_cast<std::size_t>(total), patience);
+    return text;
 }
 
 }  // namespace pm

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "runtime/filesave.h"
+#include "runtime/patience.h"
 #include "runtime/textset.h"
 
 namespace pm {
@@ -27,13 +27,13 @@ public:
     LineList(const LineList&) = delete;
     LineList& operator=(const LineList&) = delete;
 
-    // Replaces the contents with the lines of the file at `path`.
-    void ReadLines(const std::string& path);
-    // Writes every line, each followed by CR LF, in place of the file at
-    // `path` (SaveTextFile: a failure leaves the old file as it was), with
-    // the run's patience for refused calls, or one of its own.
-    void WriteLines(const std::string& path, Patience& patience);
-    void WriteLines(const std::string& path);
+    // Replaces the contents with the lines of the file at `path`. An open
+    // refused for a moment (a scanner holding the file) is tried again
+    // within the run's patience.
+    void ReadLines(const std::string& path, Patience& patience);
+    // The text of a file of every line, each followed by CR LF; what a
+    // file of the list is written as.
+    std::string ComposeText();
 
     void SortLines();
     void SetSortedMode(bool sorted);

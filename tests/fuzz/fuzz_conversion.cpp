@@ -19,6 +19,7 @@
 #include "base/failure.h"
 #include "runtime/linelist.h"
 #include "fuzz_support.h"
+#include "support/files.h"
 #include "hostplatform/hostplatform.h"
 
 namespace fs = std::filesystem;
@@ -32,7 +33,7 @@ static std::vector<std::string> Cut(const std::string& bytes) {
     pm::LineList list;
     static const std::string scratch = "/tmp/pictomap-fuzz-cut-" + std::to_string(::getpid());
     std::ofstream(scratch, std::ios::binary | std::ios::trunc) << bytes;
-    list.ReadLines(scratch);
+    pm::test::ReadLines(list, scratch);
     return fuzz::Lines(list);
 }
 

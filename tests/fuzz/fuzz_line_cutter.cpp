@@ -13,6 +13,7 @@
 
 #include "runtime/linelist.h"
 #include "fuzz_support.h"
+#include "support/files.h"
 
 static std::vector<std::string> Reference(const std::string& bytes) {
     std::vector<std::string> lines;
@@ -37,17 +38,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::ofstream(in, std::ios::binary | std::ios::trunc) << bytes;
 
     pm::LineList list;
-    list.ReadLines(in);
+    pm::test::ReadLines(list, in);
     const std::vector<std::string> lines = fuzz::Lines(list);
     if (lines != Reference(bytes)) std::abort();
-    list.WriteLines(out);
+    pm::test::WriteLines(list, out);
     std::ifstream written(out, std::ios::binary);
     const std::string text{std::istreambuf_iterator<char>(written), std::istreambuf_iterator<char>()};
     std::string expected;
     for (const std::string& line : lines) expected += line + "\r\n";
     if (text != expected) std::abort();
     pm::LineList again;
-    again.ReadLines(out);
+    pm::test::ReadLines(again, out);
     if (fuzz::Lines(again) != lines) std::abort();
     return 0;
 }

@@ -12,6 +12,7 @@
 #include "hostplatform/hostplatform.h"
 #include "support/failure_of.h"
 #include "support/faults.h"
+#include "support/save_ways.h"
 
 namespace pm {
 namespace {
@@ -182,6 +183,87 @@ TEST_F(Conversion, ConfigurationInUseOrReadOnlyIsLeftAsItWas) {
     EXPECT_EQ(Run().failure, "EFCreateError: Cannot create file " + dir.Path(Cfg));
     EXPECT_EQ(dir.Read(Cfg), "old=1\r\n");
     EXPECT_EQ(dir.EntryCount(), 4u);
+}
+
+// A backup beside the file (a save that failed or was cut short left the
+// old lines under it, and the file was made again since, by hand or by
+// the mail program): its lines the file lacks are kept, and it goes only
+// once the saved file holds them. A backup whose lines the file holds is a
+// leftover, read-only or not.
+TEST_F(Conversion, BackupBesideTheFileLosesNoLine) {
+    dir.Write(Inf, "a.bmp,N,1:2/3");
+    const std::string added = "1:2/3=" + dir.Home() + "BMP\\a.bmp\r\n";
+    const struct {
+        const char* what;
+        const char* backupName;
+        const char* backup;
+        const char* file;
+        bool readOnly;
+        std::string written;
+    } rows[] = {
+        {"empty file beside the backup", "PictoCfg.~BK", "b=2\r\na=1\r\n", "", false, added + "a=1\r\nb=2\r\n"},
+        {"a line by hand beside the backup", "PictoCfg.~BK", "b=2\r\na=1\r\n", "c=3\r\n", false,
+         added + "a=1\r\nb=2\r\nc=3\r\n"},
+        {"the second backup name", "PictoCfg.~BL", "x=9\r\n", "c=3\r\n", true, added + "c=3\r\nx=9\r\n"},
+        {"a leftover: its lines are in the file", "PictoCfg.~BK", "a=1\r\n", "a=1\r\nc=3\r\n", false,
+         added + "a=1\r\nc=3\r\n"},
+        {"a read-only leftover", "PictoCfg.~BK", "c=3\r\n", "c=3\r\n", true, added + "c=3\r\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        host::Reset();
+        faults::Reset();
+        host::SetRegistryValue(HomeKey, HomeValue, plat::RegSz, dir.Home());
+        const std::string backup = std::string("CFG\\") + row.backupName;
+        dir.Write(backup, row.backup);
+        dir.SetReadOnly(backup, row.readOnly);
+        dir.Write(Cfg, row.file);
+        const Outcome outcome = Run();
+        EXPECT_EQ(outcome.failure, "");
+        EXPECT_EQ(dir.Read(Cfg), row.written);
+        EXPECT_FALSE(dir.Exists(backup));
+    }
+    // Where the save fails, the backup stays for the next run.
+    host::Reset();
+    faults::Reset();
+    host::SetRegistryValue(HomeKey, HomeValue, plat::RegSz, dir.Home());
+    dir.Write("CFG\\PictoCfg.~BK", "a=1\r\n");
+    dir.Write(Cfg, "");
+    dir.SetReadOnly(Cfg, true);
+    EXPECT_EQ(Run().failure, "EFCreateError: Cannot create file " + dir.Path(Cfg));
+    EXPECT_EQ(dir.Read("CFG\\PictoCfg.~BK"), "a=1\r\n");
+    dir.SetReadOnly(Cfg, false);
+}
+
+// A scanner holding the configuration or the index a moment as the run
+// reads it (refused 1 to 5 times, as held or as access denied) costs no
+// save, on every way; the waits stay within the run's second.
+TEST_F(Conversion, AFileHeldAMomentIsReadAfterAWait) {
+    const std::string expected = "1:2/3=" + dir.Home() + "BMP\\a.bmp\r\nold=1\r\n";
+    for (const test::SaveWayCase& way : test::SaveWays) {
+        for (const bool index : {false, true}) {
+            for (const std::uint32_t error : {plat::ErrorSharingViolation, plat::ErrorAccessDenied}) {
+                for (std::uint64_t times = 1; times <= 5; ++times) {
+                    SCOPED_TRACE(std::string(way.name) + (index ? ", index" : ", configuration") + " refused " +
+                                 std::to_string(times) + " times with " + std::to_string(error));
+                    host::Reset();
+                    faults::Reset();
+                    host::SetRegistryValue(HomeKey, HomeValue, plat::RegSz, dir.Home());
+                    dir.Write(Inf, "a.bmp,N,1:2/3");
+                    dir.Write(Cfg, "old=1\r\n");
+                    way.setup(dir);
+                    // The configuration is the run's first file opened.
+                    if (index) faults::HoldFile("fmmp0000.inf", error, times);
+                    else faults::RefuseCalls("CreateFile", error, times);
+                    const Outcome outcome = Run();
+                    EXPECT_EQ(outcome.failure, "");
+                    EXPECT_EQ(outcome.box, TextConverted);
+                    EXPECT_EQ(dir.Read(Cfg), expected);
+                    EXPECT_LE(host::SleptMilliseconds(), 1000u);
+                }
+            }
+        }
+    }
 }
 
 TEST_F(Conversion, ConfigurationDatedOutsideDosTimesIsStillLoaded) {

@@ -34,6 +34,9 @@ struct Switches {
     std::string refused;  // the next `refusals` calls of this name answer `refusal`
     std::uint64_t refusals = 0;
     std::uint32_t refusal = 0;
+    std::string heldName;  // calls naming this file answer `holdError`
+    std::uint64_t holds = 0;
+    std::uint32_t holdError = 0;
     std::string failedCall;
     std::uint64_t cutPoints = 0;
     std::uint64_t cutAt = 0;
@@ -154,12 +157,34 @@ bool MadeToFail(const char* name) {
     return true;
 }
 
-// True for the first calls of the refused name, as long as refusals last.
-bool Refused(const char* name) {
-    Switches& w = W();
-    if (w.refusals == 0 || w.refused != name) return false;
-    --w.refusals;
+// Whether `path` names the held file (its last part, letter case aside).
+bool NamesHeldFile(const std::string& path) {
+    const std::string& held = W().heldName;
+    if (held.empty() || path.size() < held.size()) return false;
+    const std::size_t at = path.size() - held.size();
+    if (at > 0 && path[at - 1] != '\\' && path[at - 1] != '/') return false;
+    for (std::size_t i = 0; i < held.size(); ++i) {
+        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+        if (lower(path[at + i]) != lower(held[i])) return false;
+    }
     return true;
+}
+
+// The error a call refused for a moment answers, 0 if it is not: the
+// first calls of the refused name, and calls naming the held file, as
+// long as refusals and holds last.
+std::uint32_t Refusal(const char* name, const std::string& path, const std::string& other = {},
+                      const std::string& third = {}, bool holdsCount = true) {
+    Switches& w = W();
+    if (w.refusals > 0 && w.refused == name) {
+        --w.refusals;
+        return w.refusal;
+    }
+    if (holdsCount && w.holds > 0 && (NamesHeldFile(path) || NamesHeldFile(other) || NamesHeldFile(third))) {
+        --w.holds;
+        return w.holdError;
+    }
+    return 0;
 }
 
 bool Fail(std::uint32_t error) {
@@ -189,8 +214,8 @@ FileHandle CreateFile(const std::string& path, std::uint32_t access, std::uint32
         Fail(ErrorAccessDenied);
         return InvalidFile;
     }
-    if (Refused("CreateFile")) {
-        Fail(W().refusal);
+    if (const std::uint32_t error = Refusal("CreateFile", path)) {
+        Fail(error);
         return InvalidFile;
     }
     const FileHandle file = Pass(&Calls::CreateFile, path, access, share, disposition);
@@ -280,7 +305,7 @@ void Sleep(std::uint32_t milliseconds) { Pass(&Calls::Sleep, milliseconds); }
 bool DeleteFile(const std::string& path) {
     CutPoint();
     if (MadeToFail("DeleteFile")) return Fail(ErrorAccessDenied);
-    if (Refused("DeleteFile")) return Fail(W().refusal);
+    if (const std::uint32_t error = Refusal("DeleteFile", path)) return Fail(error);
     if (!Pass(&Calls::DeleteFile, path)) return false;
     Renamed(path, "");
     return true;
@@ -290,7 +315,7 @@ bool ReplaceFile(const std::string& replaced, const std::string& replacement, co
     if (W().hidden.count(std::string_view("ReplaceFileA"))) return Fail(ErrorCallNotImplemented);
     CutPoint();
     if (MadeToFail("ReplaceFile")) return Fail(ErrorAccessDenied);
-    if (Refused("ReplaceFile")) return Fail(W().refusal);
+    if (const std::uint32_t error = Refusal("ReplaceFile", replaced, replacement, backup)) return Fail(error);
     if (const std::uint32_t answer = W().replaceAnswer) {
         // Refused after the replaced file took the backup name: the
         // replacement stays under its own.
@@ -308,7 +333,7 @@ bool MoveFileReplace(const std::string& from, const std::string& to) {
     if (W().hidden.count(std::string_view("MoveFileExA"))) return Fail(ErrorCallNotImplemented);
     CutPoint();
     if (MadeToFail("MoveFileEx")) return Fail(ErrorAccessDenied);
-    if (Refused("MoveFileEx")) return Fail(W().refusal);
+    if (const std::uint32_t error = Refusal("MoveFileEx", from, to)) return Fail(error);
     if (!Pass(&Calls::MoveFileReplace, from, to)) return false;
     Renamed(from, to);
     return true;
@@ -317,7 +342,7 @@ bool MoveFileReplace(const std::string& from, const std::string& to) {
 bool MoveFile(const std::string& from, const std::string& to) {
     CutPoint();
     if (MadeToFail("MoveFile")) return Fail(ErrorAccessDenied);
-    if (Refused("MoveFile")) return Fail(W().refusal);
+    if (const std::uint32_t error = Refusal("MoveFile", from, to)) return Fail(error);
     if (!Pass(&Calls::MoveFile, from, to)) return false;
     Renamed(from, to);
     return true;
@@ -325,7 +350,10 @@ bool MoveFile(const std::string& from, const std::string& to) {
 
 bool GetFileAttributes(const std::string& path, std::uint32_t& attributes) {
     if (MadeToFail("GetFileAttributes")) return Fail(ErrorAccessDenied);
-    if (Refused("GetFileAttributes")) return Fail(W().refusal);
+    // A file held open answers for its attributes; one whose removal waits
+    // does not.
+    const bool pending = W().holdError == ErrorAccessDenied;
+    if (const std::uint32_t error = Refusal("GetFileAttributes", path, {}, {}, pending)) return Fail(error);
     return Pass(&Calls::GetFileAttributes, path, attributes);
 }
 
@@ -458,6 +486,12 @@ void RefuseCalls(const std::string& name, std::uint32_t error, std::uint64_t cou
     W().refused = name;
     W().refusal = error;
     W().refusals = count;
+}
+
+void HoldFile(const std::string& name, std::uint32_t error, std::uint64_t count) {
+    W().heldName = name;
+    W().holdError = error;
+    W().holds = count;
 }
 
 void CutAt(std::uint64_t n, CutKind kind) {

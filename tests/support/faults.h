@@ -45,6 +45,12 @@ void SetReplaceFileAnswer(std::uint32_t error);
 // while a virus scanner holds the file (ErrorSharingViolation,
 // ErrorAccessDenied); not counted as failing calls.
 void RefuseCalls(const std::string& name, std::uint32_t error, std::uint64_t count);
+// The next `count` of those calls that name the file `name` (its name
+// alone, "PictoCfg.~00") are refused with `error`: a file a scanner holds
+// (ErrorSharingViolation), or one whose removal waits for it, which also
+// answers a question for its attributes (ErrorAccessDenied). Not counted
+// as failing calls.
+void HoldFile(const std::string& name, std::uint32_t error, std::uint64_t count);
 
 // A cut point comes before every call that can change what is on disk
 // (CreateFile that may create or empty a file, WriteFile, FlushFileBuffers,

@@ -6,6 +6,7 @@
 
 #include "base/failure.h"
 #include "runtime/linelist.h"
+#include "support/files.h"
 #include "support.h"
 
 namespace pm {
@@ -165,7 +166,7 @@ TEST(LineList, ALineGivenAgainIsKnownOnlyWhileTheListHoldsIt) {
     list.MergeLine("a");
     list.MergeLine("c");
     EXPECT_EQ(Contents(list), (Lines{"a", "b", "c"}));
-    list.ReadLines(dir.Path("c.txt"));
+    test::ReadLines(list, dir.Path("c.txt"));
     for (const char* line : {"b", "c", "a"}) list.MergeLine(line);
     EXPECT_EQ(Contents(list), (Lines{"a", "b", "c"}));
 }
@@ -244,7 +245,7 @@ TEST(LineList, ReadingCutsLinesByTheTextRules) {
         dir.Write("f.txt", row.bytes);
         LineList list;
         list.AddLine("old");
-        list.ReadLines(dir.Path("f.txt"));
+        test::ReadLines(list, dir.Path("f.txt"));
         EXPECT_EQ(Contents(list), row.lines);
     }
 }
@@ -254,19 +255,19 @@ TEST(LineList, WritingEndsEveryLineWithCrLfAndKeepsBytes) {
     const std::string bytes = "\xEF\xBB\xBFx\t\x1A\xFF\r\n\r\nlast\r\n";
     dir.Write("in.txt", bytes);
     LineList list;
-    list.ReadLines(dir.Path("in.txt"));
-    list.WriteLines(dir.Path("out.txt"));
+    test::ReadLines(list, dir.Path("in.txt"));
+    test::WriteLines(list, dir.Path("out.txt"));
     EXPECT_EQ(dir.Read("out.txt"), bytes);
 
     dir.Write("old.txt", "something long that goes away");
     LineList empty;
-    empty.WriteLines(dir.Path("old.txt"));
+    test::WriteLines(empty, dir.Path("old.txt"));
     EXPECT_EQ(dir.Read("old.txt"), "");
 
     LineList unterminated;
     dir.Write("u.txt", "a\rb");
-    unterminated.ReadLines(dir.Path("u.txt"));
-    unterminated.WriteLines(dir.Path("u.txt"));
+    test::ReadLines(unterminated, dir.Path("u.txt"));
+    test::WriteLines(unterminated, dir.Path("u.txt"));
     EXPECT_EQ(dir.Read("u.txt"), "a\r\nb\r\n");
     EXPECT_EQ(dir.EntryCount(), 4u) << "a temporary file was left behind";
 }
@@ -277,7 +278,7 @@ TEST(LineList, FileFailuresNameThePathAndKeepTheList) {
     list.AddLine("kept");
     const std::string missing = dir.Path("missing.txt");
     try {
-        list.ReadLines(missing);
+        test::ReadLines(list, missing);
         ADD_FAILURE() << "read a missing file";
     } catch (const EFOpenError& failure) {
         EXPECT_EQ(std::string(failure.Message()), "Cannot open file " + missing);
@@ -286,7 +287,7 @@ TEST(LineList, FileFailuresNameThePathAndKeepTheList) {
 
     const std::string nowhere = dir.Path("no\\such\\folder.cfg");
     try {
-        list.WriteLines(nowhere);
+        test::WriteLines(list, nowhere);
         ADD_FAILURE() << "wrote into a missing folder";
     } catch (const EFCreateError& failure) {
         EXPECT_EQ(std::string(failure.Message()), "Cannot create file " + nowhere);

@@ -6,6 +6,7 @@
 
 #include "base/failure.h"
 #include "runtime/filesave.h"
+#include "support/files.h"
 #include "support.h"
 #include "support/failure_of.h"
 #include "support/faults.h"
@@ -50,7 +51,7 @@ TEST(SaveFaults, AFailedSaveLeavesTheOldBytesAndASuccessfulOneTheNew) {
                     way.setup(dir);
                     faults::FailCall(n);
                     SaveWay taken{};
-                    const std::string failure = test::FailureOf([&] { taken = SaveTextFile(path, text.data(), text.size()); });
+                    const std::string failure = test::FailureOf([&] { taken = test::Save(path, text); });
                     const std::string failed = faults::FailedCall();
                     faults::FailCall(0);
                     SCOPED_TRACE("call " + std::to_string(n) + " failing: " + failed);
@@ -77,8 +78,7 @@ TEST(SaveFaults, AFailedSaveLeavesTheOldBytesAndASuccessfulOneTheNew) {
                     }
                     // What a refused removal left is cleared by the next run.
                     faults::Reset();
-                    RecoverInterruptedSave(path);
-                    SaveTextFile(path, text.data(), text.size());
+                    test::NextSave(path, text);
                     EXPECT_EQ(dir.EntryCount(), 2u + way.spareFiles) << "left beside the file";
                     if (failed.empty()) break;
                 }

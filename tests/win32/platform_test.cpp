@@ -11,6 +11,7 @@
 
 #include "app/conversion.h"
 #include "base/failure.h"
+#include "support/files.h"
 #include "support/failure_of.h"
 #include "runtime/failurereport.h"
 #include "runtime/filesave.h"
@@ -145,12 +146,12 @@ TEST(Win32, OpenAndCreateFollowShareModesAndReadOnly) {
     dir.Write("PictoCfg.cfg", "old\r\n");
     const auto read = [](const std::string& p) {
         LineList list;
-        list.ReadLines(p);
+        test::ReadLines(list, p);
     };
     const auto write = [](const std::string& p) {
         LineList list;
         list.AddLine("new");
-        list.WriteLines(p);
+        test::WriteLines(list, p);
     };
     {
         // Another handle holds the file open for writing: it cannot be read
@@ -189,7 +190,7 @@ TEST(Win32, ReplacingKeepsTheOldFilesAttributes) {
     ASSERT_TRUE(::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_HIDDEN));
     LineList list;
     list.AddLine("new");
-    list.WriteLines(path);
+    test::WriteLines(list, path);
     EXPECT_EQ(dir.Read("PictoCfg.cfg"), "new\r\n");
     // Windows carries the old file's attributes over, Wine's ReplaceFile
     // does not: the save sets them again.
@@ -207,13 +208,15 @@ TEST(Win32, RenamesRefuseTakenNamesAndRecoveryFinishesThem) {
     dir.Write("PictoCfg.~BK", "old\r\n");
     EXPECT_FALSE(::MoveFileA(backup.c_str(), path.c_str()));
     EXPECT_EQ(dir.Read("PictoCfg.cfg"), "new\r\n");
-    RecoverInterruptedSave(path);  // both there: the file is whole, the backup goes
+    // Both there: the backup is named for the caller to keep its lines.
+    EXPECT_EQ(test::Recover(path), std::vector<std::string>{backup});
     EXPECT_EQ(dir.Read("PictoCfg.cfg"), "new\r\n");
-    EXPECT_EQ(dir.EntryCount(), 1u);
+    EXPECT_EQ(dir.EntryCount(), 2u);
+    ASSERT_TRUE(::DeleteFileA(backup.c_str()));
 
     ASSERT_TRUE(::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
     ASSERT_TRUE(::MoveFileA(path.c_str(), backup.c_str()));
-    RecoverInterruptedSave(path);  // the backup alone: it goes back
+    test::Recover(path);  // the backup alone: it goes back
     EXPECT_EQ(dir.Read("PictoCfg.cfg"), "new\r\n");
     EXPECT_EQ(::GetFileAttributesA(path.c_str()) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM),
               static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
