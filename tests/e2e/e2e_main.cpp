@@ -1,13 +1,18 @@
 // The end-to-end tests' program:
 //
-//   e2e_tests Pictomap.exe PictomapFaults.exe [--full-disk DRIVE] [--relay-log FILE] [GoogleTest flags]
+//   e2e_tests Pictomap.exe PictomapFaults.exe [--full-disk DRIVE] [--relay-log FILE] [--stride N]
+//             [GoogleTest flags]
 //
 // --full-disk names a drive of a few KiB for the disk-full cases (skipped
-// without it). Under Wine, --relay-log names the file that receives the
+// without it). --stride N makes the long sweeps (a cut at every moment of
+// a save, every failing call) try every N-th step only, where each run is
+// slow (an emulated PC). Under Wine, --relay-log names the file that receives the
 // tests' (and so the programs') standard error: Wine's relay trace of
 // MessageBoxA and the privilege functions, where each box's exact style and
 // the privilege steps are read.
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -28,6 +33,7 @@ int main(int argc, char** argv) {
     for (int i = 3; i + 1 < argc; i += 2) {
         if (std::string(argv[i]) == "--full-disk") e2e::settings.fullDisk = argv[i + 1];
         if (std::string(argv[i]) == "--relay-log") relayLog = argv[i + 1];
+        if (std::string(argv[i]) == "--stride") e2e::settings.stride = std::max(1, std::atoi(argv[i + 1]));
     }
     if (!relayLog.empty()) {
         e2e::TraceFunctions(

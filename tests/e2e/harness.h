@@ -18,6 +18,7 @@ struct Settings {
     std::string program;       // Pictomap.exe
     std::string faultProgram;  // PictomapFaults.exe
     std::string fullDisk;      // a drive of a few KiB, or empty
+    int stride = 1;            // the long sweeps try every stride-th step
     std::string scratch;       // a folder of this run's own
 };
 extern Settings settings;
