@@ -9,32 +9,43 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # Whether this machine runs 32-bit x86 programs (PICTOMAP_RUNS_32BIT=yes or
 # no), asked once per run and said on one line. Some kernels run 64-bit
 # programs only ("Exec format error"): there 32-bit Wine cannot start, and
-# the Windows tests run in the 64-bit build under 64-bit Wine. The question
-# is put to the kernel itself: a 96-byte i386 Linux program that exits with
-# 42. PICTOMAP_NO_32BIT=1 answers no, to try that road on any machine.
+# the Windows tests run in the 64-bit build under 64-bit Wine (and the
+# 32-bit suite in an emulated PC, tests/emulated). The question is put to
+# the kernel itself: a 96-byte i386 Linux program that exits with 42. The
+# answer is the kernel's reason, not a status: a folder on a noexec mount
+# refuses every program (status 126 too), so the probe is tried in the
+# next place. PICTOMAP_NO_32BIT=1 answers no, to try that road on any
+# machine.
 check_32bit() {
     [ -n "${PICTOMAP_RUNS_32BIT:-}" ] && return 0
-    local why probe status=0
+    local why="" probe status said dir
     if [ "${PICTOMAP_NO_32BIT:-}" = 1 ]; then
         PICTOMAP_RUNS_32BIT=no why="PICTOMAP_NO_32BIT=1 says so"
     else
         mkdir -p "$ROOT/build"
-        probe=$(mktemp "$ROOT/build/i386-probe.XXXXXX")
-        printf '\177ELF\1\1\1\0\0\0\0\0\0\0\0\0\2\0\3\0\1\0\0\0\124\200\4\10\64\0\0\0\0\0\0\0\0\0\0\0\64\0\40\0\1\0\0\0\0\0\0\0\1\0\0\0\0\0\0\0\0\200\4\10\0\200\4\10\140\0\0\0\140\0\0\0\5\0\0\0\0\20\0\0\270\1\0\0\0\273\52\0\0\0\315\200' >"$probe"
-        chmod +x "$probe"
-        "$probe" 2>/dev/null || status=$?
-        rm -f "$probe"
-        if [ "$status" = 42 ]; then
-            PICTOMAP_RUNS_32BIT=yes why="an i386 program ran"
-        else
-            PICTOMAP_RUNS_32BIT=no why="an i386 program would not start (status $status)"
-        fi
+        for dir in "$ROOT/build" "${TMPDIR:-/tmp}" /dev/shm; do
+            probe=$(mktemp "$dir/i386-probe.XXXXXX" 2>/dev/null) || continue
+            printf '\177ELF\1\1\1\0\0\0\0\0\0\0\0\0\2\0\3\0\1\0\0\0\124\200\4\10\64\0\0\0\0\0\0\0\0\0\0\0\64\0\40\0\1\0\0\0\0\0\0\0\1\0\0\0\0\0\0\0\0\200\4\10\0\200\4\10\140\0\0\0\140\0\0\0\5\0\0\0\0\20\0\0\270\1\0\0\0\273\52\0\0\0\315\200' >"$probe"
+            chmod +x "$probe"
+            status=0
+            said=$("$probe" 2>&1) || status=$?
+            rm -f "$probe"
+            if [ "$status" = 42 ]; then
+                PICTOMAP_RUNS_32BIT=yes why="an i386 program ran"
+                break
+            elif [[ "$said" == *"Exec format error"* ]]; then
+                PICTOMAP_RUNS_32BIT=no why="the kernel refuses an i386 program: Exec format error"
+                break
+            fi
+            why="an i386 program would not start in $dir (status $status${said:+: ${said##*: }})"
+        done
+        [ -n "${PICTOMAP_RUNS_32BIT:-}" ] || PICTOMAP_RUNS_32BIT=no
     fi
     export PICTOMAP_RUNS_32BIT
     if [ "$PICTOMAP_RUNS_32BIT" = yes ]; then
         echo "32-bit code: this machine runs it ($why): 32-bit Wine, then 64-bit Wine"
     else
-        echo "32-bit code: this machine cannot run it ($why): 64-bit Wine only"
+        echo "32-bit code: this machine cannot run it natively ($why): 64-bit Wine, and the 32-bit suite in an emulated PC"
     fi
 }
 check_32bit
@@ -44,7 +55,7 @@ check_32bit
 # the lists resolve on Debian 12 and 13 alike. The 64-bit compilers and
 # Wine build and run the same sources where 32-bit code cannot run, and
 # test that road everywhere else; 32-bit Wine only where it can start.
-EXAMPLE_PACKAGES="cmake make g++ googletest libgtest-dev g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
+EXAMPLE_PACKAGES="cmake make patch g++ googletest libgtest-dev g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
  g++-mingw-w64-x86-64 mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 wine wine64 xvfb xauth"
 [ "$PICTOMAP_RUNS_32BIT" = yes ] && EXAMPLE_PACKAGES="$EXAMPLE_PACKAGES wine32:i386"
 TEST_PACKAGES="$EXAMPLE_PACKAGES zip unzip clang libclang-rt-dev bc"
