@@ -28,13 +28,43 @@ if(NOT _gcc_tarball)
                       "of the compiler's version in PICTOMAP_GCC_SOURCE")
 endif()
 list(GET _gcc_tarball 0 _gcc_tarball)
+get_filename_component(_gcc_package ${_gcc_tarball} DIRECTORY)
+
+# Debian's sources must be those the compiler was built from, to the Debian
+# revision: the compiler's package names them in its Built-Using field
+# ("gcc-12 (= 12.2.0-14+deb12u1)"), and gcc-<major>-source must be that
+# version. A point release that changed a member would otherwise still
+# build, and ship, the old code.
+find_program(_dpkg_query dpkg-query)
+if(_dpkg_query AND _gcc_package STREQUAL "/usr/src/gcc-${_gcc_major}")
+  get_filename_component(_gcc_compiler ${CMAKE_CXX_COMPILER} REALPATH)
+  execute_process(COMMAND ${_dpkg_query} -S ${_gcc_compiler} OUTPUT_VARIABLE _gcc_owner ERROR_QUIET
+                  OUTPUT_STRIP_TRAILING_WHITESPACE)
+  string(REGEX REPLACE ":.*" "" _gcc_owner "${_gcc_owner}")
+  execute_process(COMMAND ${_dpkg_query} -W "-f=\${Built-Using}" ${_gcc_owner} OUTPUT_VARIABLE _gcc_built_using
+                  ERROR_QUIET)
+  execute_process(COMMAND ${_dpkg_query} -W "-f=\${Version}" gcc-${_gcc_major}-source
+                  OUTPUT_VARIABLE _gcc_source_version ERROR_QUIET)
+  if(_gcc_built_using MATCHES "gcc-${_gcc_major} \\(= ([^)]+)\\)")
+    set(_gcc_wanted ${CMAKE_MATCH_1})
+    if(NOT _gcc_source_version STREQUAL _gcc_wanted)
+      message(FATAL_ERROR "The compiler (${_gcc_owner}) was built from gcc-${_gcc_major} ${_gcc_wanted}, but "
+                          "gcc-${_gcc_major}-source is ${_gcc_source_version}: its C++ runtime would not be "
+                          "the compiler's. Install the same version:\n"
+                          "  apt-get install gcc-${_gcc_major}-source=${_gcc_wanted}")
+    endif()
+  else()
+    message(FATAL_ERROR "The compiler's package (${_gcc_owner}) does not say which gcc-${_gcc_major} sources "
+                        "it was built from (Built-Using: ${_gcc_built_using})")
+  endif()
+endif()
 
 # What the build reads of the sources, unpacked once per build folder and
 # again when the tarball changes.
 set(_gcc_unpacked ${CMAKE_BINARY_DIR}/gcc-source)
 set(_gcc_stamp ${_gcc_unpacked}/unpacked-from.txt)
 file(TIMESTAMP ${_gcc_tarball} _gcc_time UTC)
-set(_gcc_from "${_gcc_tarball} ${_gcc_time}")
+set(_gcc_from "${_gcc_tarball} ${_gcc_time}, with Debian's patches")
 set(_gcc_was "")
 if(EXISTS ${_gcc_stamp})
   file(READ ${_gcc_stamp} _gcc_was)
@@ -46,6 +76,19 @@ if(NOT _gcc_was STREQUAL _gcc_from)
        PATTERNS "*/libstdc++-v3/libsupc++/*" "*/libstdc++-v3/src/c++11/*" "*/libstdc++-v3/src/c++98/*"
                 "*/libgcc/*.h" "*/libgcc/*.c" "*/libgcc/*.inc" "*/libgcc/config/i386/*.h"
                 "*/gcc/defaults.h" "*/gcc/tsystem.h" "*/gcc/coretypes.h" "*/include/*")
+  # With Debian's patches, as its build of the compiler applies them.
+  if(EXISTS ${_gcc_package}/debian/rules.patch)
+    file(GLOB _gcc_tree LIST_DIRECTORIES true ${_gcc_unpacked}/gcc-*)
+    execute_process(COMMAND ${CMAKE_CURRENT_LIST_DIR}/gcc-debian-patches ${_gcc_package} ${_gcc_tree}
+                    RESULT_VARIABLE _gcc_rc OUTPUT_VARIABLE _gcc_applied ERROR_VARIABLE _gcc_error)
+    if(NOT _gcc_rc EQUAL 0)
+      file(REMOVE_RECURSE ${_gcc_unpacked})
+      message(FATAL_ERROR "${_gcc_error}")
+    endif()
+    string(REGEX REPLACE ":[^\n]*" "" _gcc_applied "${_gcc_applied}")
+    string(REPLACE "\n" " " _gcc_applied "${_gcc_applied}")
+    message(STATUS "Debian's patches to those sources: ${_gcc_applied}")
+  endif()
   file(WRITE ${_gcc_stamp} ${_gcc_from})
 endif()
 file(GLOB _gcc_src LIST_DIRECTORIES true ${_gcc_unpacked}/gcc-*)

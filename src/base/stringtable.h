@@ -9,11 +9,13 @@
 #define IDS_OUT_OF_MEMORY 65521
 #define IDS_RANGE_ERROR 65531
 #define IDS_INT_OVERFLOW 65532
+#define IDS_ABNORMAL_END 65533
 
 #define TEXT_FAILURE_FORMAT "Exception %s in module %s at %p.\n%s%s"
 #define TEXT_FAILURE_TITLE "Application Error"
 #define TEXT_OUT_OF_MEMORY "Out of memory"
 #define TEXT_RANGE_ERROR "Range check error"
 #define TEXT_INT_OVERFLOW "Integer overflow"
+#define TEXT_ABNORMAL_END "Abnormal program termination"
 
 #endif

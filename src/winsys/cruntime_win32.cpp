@@ -18,6 +18,9 @@
 #include <cstdint>
 #include <exception>
 
+#include "base/stringtable.h"
+#include "winsys/kernelfunction_win32.h"
+
 namespace {
 
 // A machine word read or written at any alignment, as any type may alias.
@@ -79,10 +82,16 @@ static int* __cdecl ErrorNumber() {
 
 // ---- Start-up ----
 
-// The static constructors, as the linker lists them: a -1, the functions,
-// a 0; they run from the last to the first (the exception frames'
-// registration, listed last, comes first).
-extern void (*__CTOR_LIST__[])();
+// The static constructors, as the linker script lists them: a -1, the
+// functions, a 0; they run from the last to the first (the exception
+// frames' registration, listed last, comes first). Named by the one of the
+// script's two names for the list that libgcc's _ctors.o does not define
+// as well, so that no second list is ever linked in.
+#if defined(__i386__)
+extern void (*constructorList[])() __asm__("__CTOR_LIST__");
+#else
+extern void (*constructorList[])() __asm__("___CTOR_LIST__");
+#endif
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int);
 
@@ -91,8 +100,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int);
 // process would not.
 [[noreturn]] __attribute__((force_align_arg_pointer)) void WinMainCRTStartup() {
     std::size_t count = 0;
-    while (__CTOR_LIST__[count + 1]) ++count;
-    for (std::size_t i = count; i >= 1; --i) __CTOR_LIST__[i]();
+    while (constructorList[count + 1]) ++count;
+    for (std::size_t i = count; i >= 1; --i) constructorList[i]();
     STARTUPINFOA startup;
     startup.cb = sizeof startup;
     ::GetStartupInfoA(&startup);
@@ -131,9 +140,22 @@ void* realloc(void* block, std::size_t size) {
 // ---- Ending ----
 
 // What the C++ runtime calls when it cannot go on (an exception with no
-// handler, a broken unwind): the process ends with the exit code the C
-// runtimes give abort.
-[[noreturn]] void abort() { ::ExitProcess(3); }
+// handler, a broken unwind): the program shows its one box, a fixed text
+// from its string table, and ends with the exit code the C runtimes give
+// abort. Once only: should the box itself end here, the process just ends.
+[[noreturn]] void abort() {
+    static bool ending = false;
+    if (!ending) {
+        ending = true;
+        const HMODULE program = ::GetModuleHandleA(nullptr);
+        char text[128], caption[64];
+        const bool loaded = ::LoadStringA(program, IDS_ABNORMAL_END, text, sizeof text) > 0 &&
+                            ::LoadStringA(program, IDS_FAILURE_TITLE, caption, sizeof caption) > 0;
+        ::MessageBoxA(nullptr, loaded ? text : TEXT_ABNORMAL_END, loaded ? caption : TEXT_FAILURE_TITLE,
+                      MB_OK | MB_ICONERROR | MB_TASKMODAL);
+    }
+    ::ExitProcess(3);
+}
 
 // ---- Memory and strings ----
 
@@ -276,15 +298,53 @@ int close(int) { return -1; }
 
 }  // extern "C"
 
-// The C++ runtime's import slots for functions of the C runtime DLL, filled
-// with the ones above.
-extern "C" {
+// ---- Import slots ----
+
+// The C++ runtime calls a few functions through import slots, as if from a
+// DLL: the C runtime DLL's errno and rand_s, which the functions above
+// stand for, and, in the C++ runtime of newer mingw-w64 compilers (its
+// thread support, which exceptions need), GetThreadId (Vista) and
+// TryEnterCriticalSection (NT 4.0, not 95, 98 or Me). A program that
+// imported those two would not load on older systems. Every such slot is
+// defined here, pointing to a function of ours; the two of KERNEL32 look
+// the system's own up and stand in for it where it is missing. One thread
+// runs the program, so entering a critical section can stand in for trying
+// to. A slot's name is the function's as the compiler writes it: with a
+// leading underscore (and stdcall's argument bytes) in the 32-bit program.
 #if defined(__i386__)
-int*(__cdecl* importErrno)() __asm__("__imp___errno") = ErrorNumber;
-errno_t(__cdecl* importRandS)(unsigned int*) __asm__("__imp__rand_s") = NoRandom;
+#define PM_IMPORT_SLOT(name) "__imp__" name
 #else
-int*(__cdecl* importErrno)() __asm__("__imp__errno") = ErrorNumber;
-errno_t(__cdecl* importRandS)(unsigned int*) __asm__("__imp_rand_s") = NoRandom;
+#define PM_IMPORT_SLOT(name) "__imp_" name
+#endif
+
+namespace {
+
+#if defined(__i386__)
+DWORD WINAPI ThreadIdOf(HANDLE thread) {
+    using GetId = DWORD(WINAPI*)(HANDLE);
+    if (const GetId system = pm::win32::KernelFunction<GetId>("GetThreadId")) return system(thread);
+    if (thread == ::GetCurrentThread()) return ::GetCurrentThreadId();
+    ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return 0;
+}
+
+BOOL WINAPI TryEnter(LPCRITICAL_SECTION section) {
+    using Try = BOOL(WINAPI*)(LPCRITICAL_SECTION);
+    if (const Try system = pm::win32::KernelFunction<Try>("TryEnterCriticalSection")) return system(section);
+    ::EnterCriticalSection(section);
+    return TRUE;
+}
+#endif
+
+}  // namespace
+
+extern "C" {
+int*(__cdecl* importErrno)() __asm__(PM_IMPORT_SLOT("_errno")) = ErrorNumber;
+errno_t(__cdecl* importRandS)(unsigned int*) __asm__(PM_IMPORT_SLOT("rand_s")) = NoRandom;
+#if defined(__i386__)
+DWORD(WINAPI* importGetThreadId)(HANDLE) __asm__(PM_IMPORT_SLOT("GetThreadId@4")) = ThreadIdOf;
+BOOL(WINAPI* importTryEnterCriticalSection)(LPCRITICAL_SECTION) __asm__(PM_IMPORT_SLOT("TryEnterCriticalSection@4")) =
+    TryEnter;
 #endif
 }
 

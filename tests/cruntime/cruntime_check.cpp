@@ -6,6 +6,7 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -59,6 +60,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandTail, int) {
     CHECK(std::malloc(huge) == nullptr);
     CHECK(std::calloc(huge, 4) == nullptr);
     CHECK(std::calloc(4, huge) == nullptr);
+    // A product that wraps round to 16 bytes, which the heap would give.
+    CHECK(std::calloc(Opaque(SIZE_MAX / 16 + 2), 16) == nullptr);
     bool refused = false;
     try {
         delete[] Opaque(new char[huge]);
@@ -101,6 +104,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandTail, int) {
         {"", "", 0, 0},          {"abc", "abd", 3, -1},       {"abc", "abd", 2, 0},
         {"\x80", "\x7F", 1, 1},  {"abcdefghi", "abcdefghj", 9, -1}, {"abcdefgh\xFF", "abcdefgh\x01", 9, 1},
         {"abcdefghijklmnop", "abcdefghijklmnop", 16, 0},
+        // Decided by the first byte, though the word read as a number
+        // would say otherwise.
+        {"\1\2\0\0", "\2\1\0\0", 4, -1},
     };
     for (const auto& c : compares) {
         CHECK(Sign(std::memcmp(Opaque(c.a), Opaque(c.b), Opaque(c.count))) == c.sign);
@@ -130,7 +136,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandTail, int) {
     };
     for (const auto& n : numbers) {
         char* end = nullptr;
+        errno = 0;
         CHECK(std::strtoul(Opaque(n.text), &end, n.base) == n.value && end == n.text + n.used);
+        // Only a value too large says so.
+        CHECK(errno == (n.used == 23 ? ERANGE : 0));
     }
     CHECK(std::getenv(Opaque("PATH")) == nullptr);  // the program reads no environment
     CHECK(std::strerror(2) != nullptr);

@@ -4,7 +4,8 @@
 //                                 out of memory; =access: it faults
 //   PICTOMAP_FAIL_RUN=access      the run faults; =stack: it overflows its
 //                                 stack; =length: the C++ runtime refuses a
-//                                 vector too large
+//                                 vector too large; =terminate: the C++
+//                                 runtime cannot go on (std::terminate)
 //   PICTOMAP_HIDE=ReplaceFileA[,MoveFileExA]
 //                                 the program runs as on a Windows that
 //                                 lacks them (NT 4.0; 95, 98, Me)
@@ -20,6 +21,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <exception>
 #include <limits>
 #include <new>
 #include <string>
@@ -33,7 +35,8 @@
 namespace {
 
 // A switch's value from the environment, empty when it is not set. (The
-// program is linked with its own small C runtime, which has no getenv.)
+// program is linked with its own small C runtime, whose getenv finds
+// nothing: the program reads no environment.)
 std::string Switch(const char* name) {
     char value[256];
     const DWORD length = ::GetEnvironmentVariableA(name, value, sizeof value);
@@ -74,6 +77,7 @@ void FaultingRun() {
     const std::string fault = Switch("PICTOMAP_FAIL_RUN");
     if (fault == "access") *nowhere = 1;
     if (fault == "stack") Deeper(0);
+    if (fault == "terminate") std::terminate();
     if (fault == "length") {
         // More elements than a vector may hold: the runtime's own failure.
         volatile std::size_t count = std::vector<int>().max_size() + 1;
