@@ -139,11 +139,10 @@ std::string WriteTemporary(const Save& save) {
 // Puts the complete temporary file in the file's place. Every refusal
 // leaves the old file under its name and goes on to the next way; when all
 // refuse, the temporary file is removed (GiveUpTemporary) and nothing is
-// placed. While the
-// old file stands under the backup name, the new text is under the
-// temporary one and the file has none: a cut there is finished by the next
-// run's recovery, and a refusal puts the old file back or, where even that
-// is refused, raises and leaves it to the recovery.
+// placed. While the old file stands under the backup name, the new text is
+// under the temporary one and the file has none: a cut there is finished
+// by the next run's recovery, and a refusal puts the old file back or,
+// where even that is refused, raises and leaves it to the recovery.
 bool PlaceTemporary(const Save& save, const std::string& temporary, SaveWay& way) {
     const auto rename = [&](const std::string& from, const std::string& to) {
         return Retried(save.patience, [&] { return plat::MoveFile(from, to); });

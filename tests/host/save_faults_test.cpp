@@ -214,6 +214,28 @@ TEST(SaveWays, ACallRefusedForAMomentIsTriedAgain) {
     }
 }
 
+// A complete new file that cannot be put in place and that another
+// program holds (it cannot be removed either): the old file stays as it
+// was, is never rewritten in place meanwhile, and the save fails as for a
+// file in use. The next save finds the leftover and uses another name.
+TEST(SaveWays, AHeldNewFileNeverSendsTheSaveInPlace) {
+    for (const test::SaveWayCase& way : test::SaveWays) {
+        if (way.way == SaveWay::InPlace) continue;
+        SCOPED_TRACE(way.name);
+        test::ScratchDir dir;
+        const std::string path = OldConfiguration(dir, "old\r\n");
+        way.setup(dir);
+        for (const char* call : {"ReplaceFile", "MoveFileEx", "MoveFile"}) faults::FailEveryCall(call);
+        faults::RefuseCalls("DeleteFile", plat::ErrorSharingViolation, 1000);
+        EXPECT_EQ(test::FailureOf([&] { test::Save(path, "new\r\n"); }), "EFCreateError: Cannot create file " + path);
+        EXPECT_EQ(dir.Read("CFG\\PictoCfg.cfg"), "old\r\n");
+        EXPECT_LE(host::SleptMilliseconds(), 1000u);
+        faults::Reset();
+        test::NextSave(path, "new\r\n");
+        EXPECT_EQ(dir.Read("CFG\\PictoCfg.cfg"), "new\r\n");
+    }
+}
+
 // In place, two faults: every pair of calls made to fail. A save that
 // raises leaves exactly the old bytes; the old bytes are put back again
 // when the putting back is struck too.
