@@ -527,7 +527,8 @@ TEST(EndToEnd, EveryFailingCallEndsInOneBoxAndLosesNothing) {
         lastWhole = run.exitCode == 0 && now == fresh && !run.boxes.empty() && run.boxes[0].caption == "Information";
     }
     Check(lastWhole, "the last run did not pass every call: more calls than tried");
-    Check(reported >= (settings.stride == 1 ? 3 : 1), "only " + std::to_string(reported) + " failures reported");
+    // A sample may meet only calls that are tried again.
+    Check(settings.stride > 1 || reported >= 3, "only " + std::to_string(reported) + " failures reported");
 }
 
 TEST(EndToEnd, WithADebuggerAttached) {
