@@ -50,15 +50,16 @@ check_32bit() {
 }
 check_32bit
 
-# What building and running the program needs; the tests need more (the
-# fuzzing toolchain, zip for the release). Only unversioned names, so that
+# What building and running the program needs; the Windows tests need zip
+# for the release, the host's tests the fuzzing toolchain and bc. Only unversioned names, so that
 # the lists resolve on Debian 12 and 13 alike. The 64-bit compilers and
 # Wine build and run the same sources where 32-bit code cannot run, and
 # test that road everywhere else; 32-bit Wine only where it can start.
 EXAMPLE_PACKAGES="cmake make patch g++ googletest libgtest-dev g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
  g++-mingw-w64-x86-64 mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 wine wine64 xvfb xauth"
 [ "$PICTOMAP_RUNS_32BIT" = yes ] && EXAMPLE_PACKAGES="$EXAMPLE_PACKAGES wine32:i386"
-TEST_PACKAGES="$EXAMPLE_PACKAGES zip unzip clang libclang-rt-dev bc"
+WINDOWS_TEST_PACKAGES="$EXAMPLE_PACKAGES zip unzip"
+TEST_PACKAGES="$WINDOWS_TEST_PACKAGES clang libclang-rt-dev bc"
 
 # ensure_packages LIST: installs what is missing of LIST (as root), or says
 # what to run (as another user). With the cross compilers, also their own
@@ -89,6 +90,41 @@ install_missing() {
     apt-get update -q
     # shellcheck disable=SC2086
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q $packages
+}
+
+# step [--quiet] NAME COMMAND...: one step of a README command. Its output
+# is shown as it comes (with --quiet, only kept in a log). If it fails, the
+# command stops at once with the last lines of that output and a line that
+# names the step. COMMAND is one program, never a list: bash does not stop
+# a list or a function on a failure inside it when its status is tested.
+step() {
+    local quiet=no log status=0 name
+    [ "$1" = --quiet ] && { quiet=yes; shift; }
+    name=$1
+    shift
+    log=$(mktemp "${TMPDIR:-/tmp}/pictomap-step.XXXXXX")
+    if [ "$quiet" = yes ]; then
+        "$@" >"$log" 2>&1 || status=$?
+    else
+        "$@" 2>&1 | tee "$log" || status=${PIPESTATUS[0]}
+    fi
+    if [ "$status" != 0 ]; then
+        step_failed "$name" "$status" "$log"
+        exit "$status"
+    fi
+    rm -f "$log"
+}
+
+# step_failed NAME STATUS LOG: says which step failed, after its last lines.
+step_failed() {
+    {
+        echo
+        echo "---- the last lines of: $1 ----"
+        tail -n 60 "$3"
+        echo "----"
+        echo "$(basename "$0"): FAILED step: $1 (exit status $2)"
+    } >&2
+    rm -f "$3"
 }
 
 # Wine must not run as root: root ignores read-only files and permissions,
