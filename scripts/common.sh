@@ -106,7 +106,7 @@ step() {
     if [ "$quiet" = yes ]; then
         "$@" >"$log" 2>&1 || status=$?
     else
-        "$@" 2>&1 | tee "$log" || status=${PIPESTATUS[0]}
+        { "$@" 2>&1 | tee "$log"; status=${PIPESTATUS[0]}; } || true
     fi
     if [ "$status" != 0 ]; then
         step_failed "$name" "$status" "$log"
