@@ -115,12 +115,19 @@ step() {
     rm -f "$log"
 }
 
-# step_failed NAME STATUS LOG: says which step failed, after its last lines.
+# step_failed NAME STATUS LOG: says which step failed, after its errors (a
+# parallel build goes on past the compiler's message) and its last lines.
 step_failed() {
+    local errors
+    errors=$(grep -E -A3 '(: (fatal )?error:|^CMake Error|undefined reference to|^check-[a-z-]+: )' "$3" | head -n 40) || true
     {
         echo
+        if [ -n "$errors" ]; then
+            echo "---- the errors of: $1 ----"
+            echo "$errors"
+        fi
         echo "---- the last lines of: $1 ----"
-        tail -n 60 "$3"
+        tail -n 40 "$3"
         echo "----"
         echo "$(basename "$0"): FAILED step: $1 (exit status $2)"
     } >&2
