@@ -21,7 +21,8 @@
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     if (argc < 3) {
-        std::printf("usage: e2e_tests Pictomap.exe PictomapFaults.exe [--full-disk DRIVE] [--relay-log FILE]\n");
+        std::printf("usage: e2e_tests Pictomap.exe PictomapFaults.exe [--full-disk DRIVE] [--relay-log FILE]"
+                    " [--stride N]\n");
         return 2;
     }
     char full[MAX_PATH];
