@@ -92,6 +92,21 @@ install_missing() {
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q $packages
 }
 
+# shown LOG COMMAND...: runs COMMAND with its output shown as it comes and
+# kept in LOG; its status is COMMAND's, with or without pipefail.
+shown() {
+    local log=$1 status=0
+    shift
+    { "$@" 2>&1 | tee "$log"; status=${PIPESTATUS[0]}; } || true
+    return "$status"
+}
+
+# release_name [ROOT]: the Debian release of the system at ROOT (by
+# default this one), as "Debian 13".
+release_name() {
+    (. "${1:-}/etc/os-release" && echo "${NAME%% *} ${VERSION_ID:-$VERSION_CODENAME}")
+}
+
 # step [--quiet] NAME COMMAND...: one step of a README command. Its output
 # is shown as it comes (with --quiet, only kept in a log). If it fails, the
 # command stops at once with the last lines of that output and a line that
@@ -106,7 +121,7 @@ step() {
     if [ "$quiet" = yes ]; then
         "$@" >"$log" 2>&1 || status=$?
     else
-        { "$@" 2>&1 | tee "$log"; status=${PIPESTATUS[0]}; } || true
+        shown "$log" "$@" || status=$?
     fi
     if [ "$status" != 0 ]; then
         step_failed "$name" "$status" "$log"
