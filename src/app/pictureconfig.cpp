@@ -1,7 +1,6 @@
 #include "app/pictureconfig.h"
 
 #include "base/failure.h"
-#include "runtime/textset.h"
 #include "winsys/platform.h"
 
 namespace pm {
@@ -19,23 +18,20 @@ bool ConfigurationExists(const std::string& path) {
     RaiseCannotOpen(path);
 }
 
-// Adds to the (unsorted) configuration the lines of `backup` that it does
-// not hold byte for byte, each once; false where there were none.
-bool KeepBackupLines(LineList& configuration, const std::string& backup, Patience& patience) {
+// What a backup beside the file holds for the configuration.
+enum class BackupLines { AllInTheFile, Added, Unreadable };
+
+// Adds to the (unsorted) configuration the lines of `backup` it lacks. A
+// backup that cannot be read (no rights, held beyond the patience, too
+// large) is left for a later run; the save goes on without its lines.
+BackupLines AddBackupLines(LineList& configuration, const std::string& backup, Patience& patience) {
     LineList saved;
-    saved.ReadLines(backup, patience);
-    TextSet present;
-    const std::int32_t count = configuration.LineCount();
-    present.Expect(static_cast<std::size_t>(count));
-    for (std::int32_t i = 0; i < count; ++i) present.Insert(configuration.LineView(i));
-    bool added = false;
-    for (std::int32_t i = 0; i < saved.LineCount(); ++i) {
-        const std::string_view line = saved.LineView(i);
-        if (present.Contains(line)) continue;
-        present.Insert(configuration.LineView(configuration.AddLine(line)));
-        added = true;
+    try {
+        saved.ReadLines(backup, patience);
+    } catch (const EStreamError&) {
+        return BackupLines::Unreadable;
     }
-    return added;
+    return configuration.AddLinesMissingFrom(saved) > 0 ? BackupLines::Added : BackupLines::AllInTheFile;
 }
 
 }  // namespace
@@ -45,8 +41,11 @@ void ConfigurationFile::Load(LineList& configuration) {
     if (ConfigurationExists(path_)) configuration.ReadLines(path_, patience_);
     // A leftover goes at once, so that the save has its backup name.
     for (std::string& backup : backups) {
-        if (KeepBackupLines(configuration, backup, patience_)) backups_.push_back(std::move(backup));
-        else RemoveBackup(backup, patience_);
+        switch (AddBackupLines(configuration, backup, patience_)) {
+        case BackupLines::AllInTheFile: DiscardBackup(backup, patience_); break;
+        case BackupLines::Added: backups_.push_back(std::move(backup)); break;
+        case BackupLines::Unreadable: break;
+        }
     }
     PrepareConfiguration(configuration);
 }
@@ -54,7 +53,7 @@ void ConfigurationFile::Load(LineList& configuration) {
 void ConfigurationFile::Save(LineList& configuration) {
     const std::string text = configuration.ComposeText();
     SaveTextFile(path_, text.data(), text.size(), patience_);
-    for (const std::string& backup : backups_) RemoveBackup(backup, patience_);
+    for (const std::string& backup : backups_) DiscardBackup(backup, patience_);
 }
 
 void PrepareConfiguration(LineList& configuration) {

@@ -20,12 +20,14 @@ inline constexpr const char* ConfigurationFileName = "CFG\\PictoCfg.cfg";
 // where there is a file, and the new text is saved in its place. The run's
 // patience for calls refused a moment (a scanner) serves all of it.
 //
-// A backup found beside the file (PictoCfg.~BK or ~BL, left by a save that
-// was cut short or failed) is never simply removed: the file may have been
-// made since by someone else. Its lines that the file lacks, byte for byte,
-// are loaded with the file's, so the saved file holds them; only after the
-// save is the backup removed. A backup whose lines the file holds already
-// is a leftover of a save that placed the file, and is removed at once.
+// A backup found beside the file (PictoCfg.~BK, ~BL or ~BM, left by a
+// save that was cut short or failed) is never simply removed: the file may
+// have been made since by someone else. The lines it holds beyond the
+// file's (letter case aside, repeats counted) are loaded with the file's,
+// so the saved file holds them; only after the save is the backup
+// removed. One whose lines the file holds already is a leftover of a save
+// that placed the file, and is removed at once. RecoverInterruptedSave
+// (filesave.h) has the whole table.
 class ConfigurationFile {
 public:
     ConfigurationFile(std::string path, Patience& patience) : path_(std::move(path)), patience_(patience) {}

@@ -22,8 +22,7 @@ struct Save {
     Patience& patience;
     // Made before any file is: once the temporary file exists, nothing
     // allocates until it has its place or is gone.
-    std::string backup;
-    std::string spareBackup;
+    std::string backups[BackupNames];
     // A free backup name for ReplaceFileA, which would overwrite a file of
     // that name (a backup kept from an earlier run); empty: none is free.
     const std::string* replaceBackup = nullptr;
@@ -72,15 +71,17 @@ std::string SpareName(const std::string& path, char a, char b) {
 }
 
 // A new temporary file of one of our names, open for writing with no
-// sharing. A name already taken is a leftover of a save that was cut short
-// (removed, and the name used) or belongs to a save running now (passed
-// over: its file is open and cannot be removed); one that cannot be removed
-// (a folder, a read-only file) is passed over too, and so is a name held
-// by another program (a leftover that a scanner holds, or whose removal
-// waits for one: refused although something is there). Invalid when the
-// folder takes no new file: refused where nothing has the name.
+// sharing; invalid when none can be made.
+//
+// A name that is taken is passed over, or reused where its file is a
+// leftover of a save cut short that can be removed. Passed over are: a
+// file that another save or program holds, a folder, and a read-only file.
+// A name refused although nothing has it means the folder takes no new
+// file. That answer may also be a moment's (a scanner), so the save gives
+// up only when a second name is refused the same way.
 UniqueFile MakeTemporary(const Save& save, std::string& name) {
     const auto create = [&] { return plat::CreateFile(name, plat::GenericWrite, 0, plat::CreateNew); };
+    bool refusedOnce = false;
     for (unsigned n = 0;; ++n) {
         name = TemporaryName(save.path, n);
         if (name.empty()) return {};
@@ -90,9 +91,12 @@ UniqueFile MakeTemporary(const Save& save, std::string& name) {
         const std::uint32_t error = plat::LastError();
         if (error == plat::ErrorSharingViolation) continue;
         std::uint32_t attributes = 0;
-        if (error == plat::ErrorAccessDenied &&
-            (plat::GetFileAttributes(name, attributes) || !plat::NoSuchFile(plat::LastError())))
+        if (error == plat::ErrorAccessDenied) {
+            if (plat::GetFileAttributes(name, attributes) || !plat::NoSuchFile(plat::LastError())) continue;
+            if (refusedOnce) return {};
+            refusedOnce = true;
             continue;
+        }
         if (!Exists(error)) return {};
         // Not waited for: another name is as good.
         if (plat::DeleteFile(name)) {
@@ -102,19 +106,14 @@ UniqueFile MakeTemporary(const Save& save, std::string& name) {
     }
 }
 
-// Removes a file of the save's own; a refusal leaves it for a later save.
-// False where it stays because another program holds it.
-bool Remove(const Save& save, const std::string& name) {
-    return Retried(save.patience, [&] { return plat::DeleteFile(name); }) ||
-           plat::LastError() != plat::ErrorSharingViolation;
-}
-
-// After the temporary file could not be written or placed: the rewrite in
-// place may still do, but never while that file is merely held by another
-// program (its place would have been had a moment later). Then the file
-// keeps its old bytes and the save fails as for a file in use.
-void GiveUpTemporary(const Save& save, const std::string& temporary) {
-    if (!Remove(save, temporary)) CannotCreate(save);
+// Removes the temporary file after it could not be written or placed.
+// A refusal leaves it for a later save, and the rewrite in place may still
+// do. Raises EFCreateError, the file keeping its old bytes, where another
+// program holds it: its place would have been had a moment later.
+void GiveUpTemporaryOrRaise(const Save& save, const std::string& temporary) {
+    if (!Retried(save.patience, [&] { return plat::DeleteFile(temporary); }) &&
+        HeldByAnother(temporary, plat::LastError()))
+        CannotCreate(save);
 }
 
 // The whole text in a temporary file beside the file, flushed and closed,
@@ -128,7 +127,7 @@ std::string WriteTemporary(const Save& save) {
     const bool written = WriteAll(file.Get(), save.text, save.length) && plat::FlushFileBuffers(file.Get());
     file.Reset();
     if (!written) {
-        GiveUpTemporary(save, name);  // a leftover is reused by a later save
+        GiveUpTemporaryOrRaise(save, name);  // a leftover is reused by a later save
         return {};
     }
     if (save.existed && save.attributesKnown && (save.attributes & KeptAttributes))
@@ -138,8 +137,8 @@ std::string WriteTemporary(const Save& save) {
 
 // Puts the complete temporary file in the file's place. Every refusal
 // leaves the old file under its name and goes on to the next way; when all
-// refuse, the temporary file is removed (GiveUpTemporary) and nothing is
-// placed. While the old file stands under the backup name, the new text is
+// refuse, the temporary file is removed (GiveUpTemporaryOrRaise) and
+// nothing is placed. While the old file stands under the backup name, the new text is
 // under the temporary one and the file has none: a cut there is finished
 // by the next run's recovery, and a refusal puts the old file back or,
 // where even that is refused, raises and leaves it to the recovery.
@@ -151,7 +150,7 @@ bool PlaceTemporary(const Save& save, const std::string& temporary, SaveWay& way
     // backup name; false once the old file is back under its own.
     const auto install = [&](const std::string& backup) {
         if (rename(temporary, save.path)) {
-            Remove(save, backup);  // a later run removes it if this fails
+            DiscardBackup(backup, save.patience);
             return true;
         }
         if (!rename(backup, save.path)) CannotWrite();
@@ -161,14 +160,14 @@ bool PlaceTemporary(const Save& save, const std::string& temporary, SaveWay& way
     if (!save.existed) {
         way = SaveWay::NewFile;
         if (rename(temporary, save.path)) return true;
-        GiveUpTemporary(save, temporary);
+        GiveUpTemporaryOrRaise(save, temporary);
         return false;
     }
 
     way = SaveWay::ReplaceFile;
     if (const std::string* backup = save.replaceBackup) {
         if (Retried(save.patience, [&] { return plat::ReplaceFile(save.path, temporary, *backup); })) {
-            Remove(save, *backup);
+            DiscardBackup(*backup, save.patience);
             return true;
         }
         // Refused partway (1177, or 1176 as some systems answer it): the old
@@ -182,15 +181,15 @@ bool PlaceTemporary(const Save& save, const std::string& temporary, SaveWay& way
     way = SaveWay::MoveFileEx;
     if (Retried(save.patience, [&] { return plat::MoveFileReplace(temporary, save.path); })) return true;
 
-    // Something that cannot be moved may have the first backup name: then
-    // the old file takes the second.
+    // A backup of an earlier run, or something that cannot be moved, may
+    // have a backup name: the old file takes the first that is free.
     way = SaveWay::Backup;
-    for (const std::string* backup : {&save.backup, &save.spareBackup}) {
-        if (backup->empty() || !rename(save.path, *backup)) continue;
-        if (install(*backup)) return true;
+    for (const std::string& backup : save.backups) {
+        if (backup.empty() || !rename(save.path, backup)) continue;
+        if (install(backup)) return true;
         break;
     }
-    GiveUpTemporary(save, temporary);
+    GiveUpTemporaryOrRaise(save, temporary);
     return false;
 }
 
@@ -266,47 +265,86 @@ std::string BackupName(const std::string& path, unsigned n) {
 
 std::vector<std::string> RecoverInterruptedSave(const std::string& path, Patience& patience) {
     // Whether a file of that name is there, asked again while refused for
-    // a moment.
+    // a moment; a folder is not.
     enum class There { Yes, No, Unknown };
-    const auto there = [&](const std::string& name) {
-        std::uint32_t attributes = 0;
+    const auto there = [&](const std::string& name, std::uint32_t& attributes) {
         if (Retried(patience, [&] { return plat::GetFileAttributes(name, attributes); }))
             return attributes & plat::AttributeDirectory ? There::No : There::Yes;
         return plat::NoSuchFile(plat::LastError()) ? There::No : There::Unknown;
     };
-    const There file = there(path);
-    std::vector<std::string> found;
-    bool unknown = false;
+    std::uint32_t attributes = 0;
+    const There file = there(path, attributes);
+    if (file == There::Unknown) RaiseCannotOpen(path);
+    struct Found {
+        std::string name;
+        std::uint32_t attributes;
+    };
+    std::vector<Found> found;
+    const std::string* unseen = nullptr;
+    std::string names[BackupNames];
     for (unsigned n = 0; n < BackupNames; ++n) {
-        std::string backup = BackupName(path, n);
-        if (backup.empty() || SameName(backup, path)) continue;
-        const There saved = there(backup);
-        if (saved == There::Unknown) unknown = true;
-        if (saved == There::Yes) found.push_back(std::move(backup));
+        names[n] = BackupName(path, n);
+        if (names[n].empty() || SameName(names[n], path)) continue;
+        const There saved = there(names[n], attributes);
+        if (saved == There::Unknown && !unseen) unseen = &names[n];
+        if (saved == There::Yes) found.push_back({names[n], attributes});
     }
-    // Beside a whole file, the backups are the caller's to weigh; one that
-    // cannot be seen (a folder that cannot be listed) is left as it is.
-    if (file == There::Yes) return found;
-    if (found.empty() && !unknown) return {};
-    // Two backups: which one holds the old text cannot be told.
-    if (found.size() != 1 || unknown || file == There::Unknown) RaiseCannotOpen(path);
-    if (!Retried(patience, [&] { return plat::MoveFile(found.front(), path); })) RaiseCannotOpen(path);
-    return {};
+    const auto marked = [](const Found& backup) { return (backup.attributes & plat::AttributeReadOnly) != 0; };
+
+    if (file == There::No) {
+        if (found.empty()) {
+            if (unseen) RaiseCannotOpen(*unseen);
+            return {};
+        }
+        // Every backup is an old text of the file: any of them may take its
+        // name, and the others' lines are weighed beside it. An unmarked one
+        // is the text of a save cut short; it is cleared of any mark first,
+        // so that no moment finds the file read-only.
+        const auto unmarked = std::find_if_not(found.begin(), found.end(), marked);
+        const auto back = unmarked != found.end() ? unmarked : found.begin();
+        const Found restored = *back;
+        found.erase(back);
+        if (marked(restored)) {
+            const std::uint32_t plain = restored.attributes & ~plat::AttributeReadOnly;
+            if (!plat::SetFileAttributes(restored.name, plain ? plain : plat::AttributeNormal))
+                RaiseCannotOpen(restored.name);
+        }
+        if (!Retried(patience, [&] { return plat::MoveFile(restored.name, path); })) RaiseCannotOpen(restored.name);
+    }
+    std::vector<std::string> beside;
+    for (Found& backup : found) {
+        if (marked(backup)) DiscardBackup(backup.name, patience);
+        else beside.push_back(std::move(backup.name));
+    }
+    return beside;
 }
 
-void RemoveBackup(const std::string& backup, Patience& patience) {
-    // A read-only backup would keep the 95 way from its backup name.
+void DiscardBackup(const std::string& backup, Patience& patience) {
+    if (plat::DeleteFile(backup)) return;
     std::uint32_t attributes = 0;
-    if (plat::GetFileAttributes(backup, attributes) && (attributes & plat::AttributeReadOnly)) {
-        const std::uint32_t writable = attributes & ~plat::AttributeReadOnly;
-        plat::SetFileAttributes(backup, writable ? writable : plat::AttributeNormal);
+    if (!plat::GetFileAttributes(backup, attributes) || (attributes & plat::AttributeDirectory)) return;
+    if (!(attributes & plat::AttributeReadOnly)) {
+        if (!Retried(patience, [&] { return plat::DeleteFile(backup); }))
+            plat::SetFileAttributes(backup, attributes | plat::AttributeReadOnly);
+        return;
     }
-    Retried(patience, [&] { return plat::DeleteFile(backup); });
+    for (unsigned n = 0; n < TemporaryTries; ++n) {
+        const std::string name = TemporaryName(backup, n);
+        if (name.empty()) return;
+        std::uint32_t taken = 0;
+        if (plat::GetFileAttributes(name, taken) || !plat::NoSuchFile(plat::LastError())) continue;
+        if (!Retried(patience, [&] { return plat::MoveFile(backup, name); })) return;
+        const std::uint32_t plain = attributes & ~plat::AttributeReadOnly;
+        plat::SetFileAttributes(name, plain ? plain : plat::AttributeNormal);
+        plat::DeleteFile(name);  // else a later save removes it
+        return;
+    }
 }
 
 SaveWay SaveTextFile(const std::string& path, const char* text, std::size_t length, Patience& patience) {
     if (length > 0x7FFFFFFF) CannotWrite();
-    Save save{path, text, static_cast<std::uint32_t>(length), patience, BackupName(path), BackupName(path, 1)};
+    Save save{path, text, static_cast<std::uint32_t>(length), patience, {}};
+    for (unsigned n = 0; n < BackupNames; ++n) save.backups[n] = BackupName(path, n);
 
     // The file must be one we may write: refuse it exactly where rewriting
     // it would be refused (missing folder, read-only, in use, denied).
@@ -332,11 +370,11 @@ SaveWay SaveTextFile(const std::string& path, const char* text, std::size_t leng
     if (save.existed)
         save.attributesKnown =
             plat::GetFileAttributes(path, save.attributes) || plat::FindFirst(path, save.attributes);
-    for (const std::string* backup : {&save.backup, &save.spareBackup}) {
+    for (const std::string& backup : save.backups) {
         std::uint32_t attributes = 0;
-        if (!save.replaceBackup && !backup->empty() && !plat::GetFileAttributes(*backup, attributes) &&
+        if (!save.replaceBackup && !backup.empty() && !plat::GetFileAttributes(backup, attributes) &&
             plat::NoSuchFile(plat::LastError()))
-            save.replaceBackup = backup;
+            save.replaceBackup = &backup;
     }
 
     SaveWay way = SaveWay::InPlace;

@@ -14,11 +14,20 @@
 // No line is lost, and no line appears that was in neither text.
 //
 // The one exception is the rewrite in place, taken only where no new file
-// can be made beside the file (the folder takes no new file, every spare
-// name is taken, the disk has room for the growth only), never while a
-// temporary file is merely held by another program: a cut while it
-// overwrites the old bytes leaves part old text, part new. A failure there
-// still puts the old bytes back before it is raised.
+// can be put in the file's place: the folder takes no new file (two
+// temporary names refused although nothing has them), every temporary
+// name is taken, the disk has room for the growth only, or, on 95, 98 and
+// Me, every backup name is taken by something that cannot be removed. It
+// is never taken while a temporary file is merely held by another
+// program. A cut while it overwrites the old bytes leaves part old text,
+// part new; a failure there still puts the old bytes back before it is
+// raised.
+//
+// Once the new file has its place, the old one under the backup name is
+// removed, or marked as a finished save's leftover where it cannot be
+// (DiscardBackup). A cut between the two leaves it unmarked beside a file
+// that holds all its lines: the next run removes it, unless a line was
+// deleted from the file by hand in between, which that run then takes back.
 //
 // The save fails only where the file itself may not be written
 // (EFCreateError: missing folder, read-only, in use, access denied, or a
@@ -56,29 +65,46 @@ enum class SaveWay {
 SaveWay SaveTextFile(const std::string& path, const char* text, std::size_t length, Patience& patience);
 
 // Finishes a save of `path` that was cut short while the old file stood
-// under a backup name (the Backup way, or ReplaceFileA keeping a backup):
-// a backup without the file is renamed back. It never guesses: where it
-// cannot tell whether a backup or the file is there, finds two backups
-// without the file, or cannot rename the backup back, it raises
-// EFOpenError for `path`, and the run writes nothing.
-// Gives the backups it found beside the file. They are not removed here:
-// the file beside them may not be the one a save wrote (the mail program
-// or the user may have made it since), and a backup may then hold the only
-// copy of old lines. The caller keeps what they hold and removes them with
-// RemoveBackup.
+// under a backup name, and gives the backups beside the file whose lines
+// the caller must weigh. A backup marked read-only is a finished save's
+// leftover: a copy of a text whose lines the file received. Each row is
+// what the folder may hold when a run starts:
+//
+//   file   backups              action
+//   ----   -------------------  ------------------------------------------
+//   yes    none                 nothing
+//   yes    marked               removed; its lines are never taken back
+//   yes    unmarked             given to the caller, who keeps the lines the
+//                               file lacks and removes it after the save
+//                               (or at once, where the file holds them all;
+//                               one it cannot read it leaves for a later run)
+//   no     none                 nothing: the file is made anew
+//   no     one or more          one is renamed back (an unmarked one first,
+//                               cleared of its mark); the others are then
+//                               beside the file, as above
+//   either one that cannot be   beside the file: left as it is, its name
+//          seen (no rights)     not used; without the file: EFOpenError for
+//                               it, and the run writes nothing
+//   unknown                     EFOpenError for the file
+//
+// Where a backup cannot be renamed back, EFOpenError names it.
 std::vector<std::string> RecoverInterruptedSave(const std::string& path, Patience& patience);
-// Removes a backup (read-only or not); a refusal leaves it for a later run.
-void RemoveBackup(const std::string& backup, Patience& patience);
+// Removes a backup whose lines the file holds. Where it stays (another
+// program holds it), it is marked read-only, so that no later run takes
+// its lines back; a marked one is removed by way of a temporary name, so
+// that no moment finds it under a backup name unmarked.
+void DiscardBackup(const std::string& backup, Patience& patience);
 
 // The temporary file's name for try `n` (from 0): the path with the last
 // three characters of its file name replaced by "~" and two digits, so it is
 // never longer than the path itself. Empty when the name is too short or
 // `n` is past the last try.
 std::string TemporaryName(const std::string& path, unsigned n);
-// The backup names, `n` from 0 to BackupNames - 1: the same with "~BK", and
-// "~BL" for the 95 way where something that cannot be moved (a folder, a
-// read-only file) has the first. Empty when the name is too short.
-inline constexpr unsigned BackupNames = 2;
+// The backup names, `n` from 0 to BackupNames - 1: the same with "~BK",
+// "~BL" and "~BM". The old file takes the first that is free: a backup of
+// an earlier run, or a folder, may have the others. Empty when the name is
+// too short.
+inline constexpr unsigned BackupNames = 3;
 std::string BackupName(const std::string& path, unsigned n = 0);
 
 }  // namespace pm

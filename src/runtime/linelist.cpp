@@ -194,6 +194,27 @@ void LineList::Quicksort(std::ptrdiff_t left, std::ptrdiff_t right) {
     }
 }
 
+std::int32_t LineList::AddLinesMissingFrom(LineList& other) {
+    SortLines();
+    other.SortLines();
+    EnsureKeys();
+    other.EnsureKeys();
+    std::vector<Line> missing;
+    const std::size_t count = lines_.size(), otherCount = other.lines_.size();
+    for (std::size_t i = 0, j = 0; j < otherCount;) {
+        const Line& line = other.lines_[j];
+        while (i < count && Compare(lines_[i], line) < 0) ++i;
+        std::size_t here = 0, there = 1;
+        while (i + here < count && Compare(lines_[i + here], line) == 0) ++here;
+        while (j + there < otherCount && Compare(other.lines_[j + there], line) == 0) ++there;
+        for (std::size_t k = here; k < there; ++k) missing.push_back(other.lines_[j + k]);
+        i += here;
+        j += there;
+    }
+    for (const Line& line : missing) AddLine(line.View());
+    return static_cast<std::int32_t>(missing.size());
+}
+
 void LineList::SetSortedMode(bool sorted) {
     if (sorted == sorted_) return;
     if (sorted) {

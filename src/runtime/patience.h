@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "winsys/platform.h"
 
@@ -25,8 +26,14 @@ private:
     std::uint32_t next_ = 20;
 };
 
-// Whether `error` is the answer of a file held elsewhere for a moment.
+// Whether `error` may be the answer of a file held elsewhere for a moment:
+// worth a wait. Access denied is also a real refusal (no rights).
 bool HeldForAMoment(std::uint32_t error);
+// Whether the file at `path`, refused with `error`, is held by another
+// program: a sharing violation, or access denied where even its attributes
+// cannot be read (its removal waits for that program). Access denied with
+// the attributes readable is a refusal of rights, not a hold.
+bool HeldByAnother(const std::string& path, std::uint32_t error);
 
 // Makes `call` (true on success) until it succeeds or the patience tells
 // to stop; false then, with the system's last error as the call left it.

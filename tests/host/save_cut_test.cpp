@@ -3,8 +3,10 @@
 // that can change the disk and in the middle of each write, as if killed,
 // and again as if the power were lost (what was not flushed is lost too).
 // After the cut the configuration (with what the next run
-// puts back) holds the old or the new bytes; after the next run it holds
-// exactly what an uncut run writes, and nothing else is left in its folder.
+// puts back) holds the old or the new bytes, or, beside backups of an
+// earlier run, their lines and nothing else; after the next run, on the
+// same Windows or another, it holds exactly what an uncut run writes, and
+// nothing else is left in its folder.
 // (The host keeps hidden and system bits in the process: the end-to-end
 // cuts under Wine check that they survive.)
 #include <gtest/gtest.h>
@@ -12,13 +14,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <functional>
+#include <set>
 
 #include "app/conversion.h"
 #include "runtime/filesave.h"
 #include "app/modules.h"
 #include "runtime/startup.h"
 #include "support/files.h"
+#include "support/save_ways.h"
 #include "support.h"
 #include "hostplatform/hostplatform.h"
 #include "support/faults.h"
@@ -63,7 +68,25 @@ struct Home {
     const char* name;
     const char* index;
     const char* old;  // null: no configuration
+    // Backups an earlier save left beside the file, with lines it lacks.
+    const char* backup = nullptr;  // PictoCfg.~BK
+    const char* spare = nullptr;   // PictoCfg.~BL
 };
+
+std::set<std::string> Lines(const std::string& text) {
+    std::set<std::string> lines;
+    for (std::size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2)
+        lines.insert(text.substr(at, end - at));
+    return lines;
+}
+
+// The lines of the configuration and of the backups beside it.
+std::set<std::string> LinesKept(const test::ScratchDir& dir) {
+    std::set<std::string> lines;
+    for (const char* name : {"CFG\\PictoCfg.cfg", "CFG\\PictoCfg.~BK", "CFG\\PictoCfg.~BL", "CFG\\PictoCfg.~BM"})
+        if (dir.Exists(name)) lines.merge(Lines(dir.Read(name)));
+    return lines;
+}
 
 TEST(SaveCut, EveryCutLeavesTheOldOrTheNewBytes) {
     const Way ways[] = {
@@ -98,11 +121,22 @@ TEST(SaveCut, EveryCutLeavesTheOldOrTheNewBytes) {
         },
         {"old of the same length", "a.jpg,N,1:2/3\r\n", "b=2\r\na=1\r\n"},
         {"old with lines behind a NUL byte", "a.bmp,N,1:2/3 1:2/4\r\nc.bmp,N,3:3/3\r\n", junk.c_str()},
+        {"a backup kept beside", "a.bmp,N,1:2/3\r\n", "n=5\r\n", "z=1\r\nn=5\r\n"},
+        {"two backups kept beside", "a.bmp,N,1:2/3\r\n", "n=5\r\n", "z=1\r\nn=5\r\n", "y=7\r\nn=5\r\n"},
+    };
+    // The next run on another Windows: 95 after a later one, 2000 after 95.
+    const auto other = [](const Way& way) -> std::function<void()> {
+        if (std::string(way.name).rfind("95", 0) == 0) return [] {};
+        return [] {
+            faults::HideSystemFunction("ReplaceFileA");
+            faults::HideSystemFunction("MoveFileExA");
+        };
     };
     int cuts = 0;
     for (const faults::CutKind kind : {faults::CutKind::Process, faults::CutKind::Power}) {
     for (const Way& way : ways) {
         for (const Home& h : homes) {
+            if (h.backup && way.folder) continue;  // the folder has the backup's name
             SCOPED_TRACE(std::string(way.name) + ", " + h.name +
                          (kind == faults::CutKind::Power ? ", power cut" : ", process ended"));
             test::ScratchDir dir;
@@ -114,6 +148,8 @@ TEST(SaveCut, EveryCutLeavesTheOldOrTheNewBytes) {
                 std::filesystem::remove_all(dir.Native("CFG"));
                 dir.MakeDir("CFG");
                 if (h.old) dir.Write(Cfg, old);
+                if (h.backup) dir.Write("CFG\\PictoCfg.~BK", h.backup);
+                if (h.spare) dir.Write("CFG\\PictoCfg.~BL", h.spare);
                 if (way.folder) dir.MakeDir(way.folder);
                 if (way.file) dir.Write(way.file, "stale");
             };
@@ -121,6 +157,10 @@ TEST(SaveCut, EveryCutLeavesTheOldOrTheNewBytes) {
             ASSERT_EQ(RunProgram(dir.Home(), 0, way.system), 0);
             const std::string fresh = dir.Read(Cfg);
             ASSERT_FALSE(fresh.empty());
+            std::set<std::string> before = Lines(old);
+            for (const char* backup : {h.backup, h.spare})
+                if (backup) before.merge(Lines(backup));
+            const std::set<std::string> after = Lines(fresh);
 
             for (std::uint64_t cut = 1;; ++cut) {
                 SCOPED_TRACE("cut " + std::to_string(cut));
@@ -146,21 +186,64 @@ TEST(SaveCut, EveryCutLeavesTheOldOrTheNewBytes) {
                 host::Reset();
                 faults::Reset();
                 test::Recover(dir.Path(Cfg));
-                if (dir.Exists(Cfg)) {
+                if (h.backup) {
+                    // No line lost, none from elsewhere.
+                    const std::set<std::string> kept = LinesKept(dir);
+                    for (const std::string& line : before) EXPECT_EQ(kept.count(line), 1u) << "lost: " << line;
+                    for (const std::string& line : kept)
+                        EXPECT_TRUE(before.count(line) || after.count(line)) << "foreign: " << line;
+                } else if (dir.Exists(Cfg)) {
                     const std::string now = dir.Read(Cfg);
                     EXPECT_TRUE(now == fresh || (h.old && now == old)) << now;
                 } else {
                     EXPECT_EQ(h.old, nullptr) << "configuration lost";
                 }
 
-                ASSERT_EQ(RunProgram(dir.Home(), 0, way.system), 0);
-                EXPECT_EQ(dir.Read(Cfg), fresh);
-                EXPECT_EQ(dir.EntryCount(), way.folder || way.file ? 5u : 4u) << "files left beside the configuration";
+                test::ScratchDir cutState;
+                const std::filesystem::path cfg = dir.Native("CFG"), saved = cutState.Native("CFG");
+                std::filesystem::copy(cfg, saved, std::filesystem::copy_options::recursive);
+                for (const bool same : {true, false}) {
+                    SCOPED_TRACE(same ? "next run on the same Windows" : "next run on another Windows");
+                    std::filesystem::remove_all(cfg);
+                    std::filesystem::copy(saved, cfg, std::filesystem::copy_options::recursive);
+                    ASSERT_EQ(RunProgram(dir.Home(), 0, same ? way.system : other(way)), 0);
+                    EXPECT_EQ(dir.Read(Cfg), fresh);
+                    // A leftover no longer held is removed.
+                    EXPECT_EQ(dir.EntryCount(), way.folder || (way.file && same) ? 5u : 4u)
+                        << "files left beside the configuration";
+                }
             }
         }
     }
     }
     std::printf("%d cuts\n", cuts);
+}
+
+}  // namespace
+}  // namespace pm
+
+namespace pm {
+namespace {
+
+// "Convert Complete!." means saved for good: the power lost just as the
+// run ends keeps the new text, on every way, the rewrite in place too.
+TEST(SaveCut, APowerCutJustAfterTheRunKeepsTheNewText) {
+    for (const test::SaveWayCase& way : test::SaveWays) {
+        for (const bool existing : {false, true}) {
+            SCOPED_TRACE(std::string(way.name) + (existing ? ", old file" : ", no file"));
+            test::ScratchDir dir;
+            dir.MakeDir("BMP");
+            dir.MakeDir("CFG");
+            dir.Write("BMP\\fmmp0000.inf", "a.bmp,N,1:2/3\r\n");
+            if (existing) dir.Write(Cfg, "z=1\r\n");
+            ASSERT_EQ(RunProgram(dir.Home(), 0, [&] {
+                          way.setup(dir);
+                          faults::PowerCutAtExit();
+                      }),
+                      0);
+            EXPECT_EQ(dir.Read(Cfg), "1:2/3=" + dir.Home() + "BMP\\a.bmp\r\n" + (existing ? "z=1\r\n" : ""));
+        }
+    }
 }
 
 }  // namespace

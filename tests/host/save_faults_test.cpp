@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <functional>
 
 #include "base/failure.h"
@@ -54,6 +56,7 @@ TEST(SaveWays, EachSituationTakesItsWay) {
         const std::string& text;
         const char* failure;  // empty: the save succeeds
         SaveWay way;
+        std::size_t left = 0;  // files of the save's own left beside
     } cases[] = {
         {"new file", false, none, longer, "", SaveWay::NewFile},
         {"new file on 95", false, hideBoth, longer, "", SaveWay::NewFile},
@@ -80,13 +83,18 @@ TEST(SaveWays, EachSituationTakesItsWay) {
          longer, "", SaveWay::MoveFileEx},
         {"a folder takes the backup name", true, [](const test::ScratchDir& d) { d.MakeDir("CFG\\PictoCfg.~BK"); },
          longer, "", SaveWay::ReplaceFile},
-        {"a folder and a file take both backup names", true,
+        {"a folder and a file take two backup names", true,
          [](const test::ScratchDir& d) {
              d.MakeDir("CFG\\PictoCfg.~BK");
              d.Write("CFG\\PictoCfg.~BL", "kept\r\n");
          },
+         longer, "", SaveWay::ReplaceFile},
+        {"every backup name taken", true,
+         [](const test::ScratchDir& d) {
+             for (const char* name : {"CFG\\PictoCfg.~BK", "CFG\\PictoCfg.~BL", "CFG\\PictoCfg.~BM"}) d.MakeDir(name);
+         },
          longer, "", SaveWay::MoveFileEx},
-        {"on 95, a folder and a read-only file take both backup names", true,
+        {"on 95, a folder and a read-only file take two backup names", true,
          [](const test::ScratchDir& d) {
              faults::HideSystemFunction("ReplaceFileA");
              faults::HideSystemFunction("MoveFileExA");
@@ -94,7 +102,25 @@ TEST(SaveWays, EachSituationTakesItsWay) {
              d.Write("CFG\\PictoCfg.~BL", "stale");
              d.SetReadOnly("CFG\\PictoCfg.~BL", true);
          },
+         longer, "", SaveWay::Backup},
+        {"on 95, every backup name taken", true,
+         [](const test::ScratchDir& d) {
+             faults::HideSystemFunction("ReplaceFileA");
+             faults::HideSystemFunction("MoveFileExA");
+             for (const char* name : {"CFG\\PictoCfg.~BK", "CFG\\PictoCfg.~BL", "CFG\\PictoCfg.~BM"}) d.MakeDir(name);
+         },
          longer, "", SaveWay::InPlace},
+        // A scanner's moment, not a folder that takes no new file.
+        {"a temporary name refused once although nothing has it", true,
+         [](const test::ScratchDir&) { faults::HoldFile("PictoCfg.~00", plat::ErrorAccessDenied, 1); }, longer, "",
+         SaveWay::ReplaceFile},
+        // A refusal of rights to remove is no hold: the file is rewritten.
+        {"nothing can be placed and no file removed", true,
+         [](const test::ScratchDir&) {
+             for (const char* call : {"ReplaceFile", "MoveFileEx", "MoveFile", "DeleteFile"})
+                 faults::FailEveryCall(call);
+         },
+         longer, "", SaveWay::InPlace, 1},
         {"a folder takes the first temporary name", true,
          [](const test::ScratchDir& d) { d.MakeDir("CFG\\PictoCfg.~00"); }, longer, "", SaveWay::ReplaceFile},
         {"every replacing refused", true,
@@ -163,7 +189,7 @@ TEST(SaveWays, EachSituationTakesItsWay) {
         if (c.existing) {
             EXPECT_EQ(AttributesOf(path) & HiddenSystem, HiddenSystem);
         }
-        EXPECT_EQ(dir.EntryCount(), entries + (kind.empty() && !c.existing ? 1 : 0)) << "file left beside";
+        EXPECT_EQ(dir.EntryCount(), entries + (kind.empty() && !c.existing ? 1 : 0) + c.left) << "file left beside";
         host::Reset();
         faults::Reset();
     }
@@ -220,19 +246,22 @@ TEST(SaveWays, ACallRefusedForAMomentIsTriedAgain) {
 // file in use. The next save finds the leftover and uses another name.
 TEST(SaveWays, AHeldNewFileNeverSendsTheSaveInPlace) {
     for (const test::SaveWayCase& way : test::SaveWays) {
+      for (const bool pending : {false, true}) {
         if (way.way == SaveWay::InPlace) continue;
-        SCOPED_TRACE(way.name);
+        SCOPED_TRACE(std::string(way.name) + (pending ? ", its removal waiting" : ", held open"));
         test::ScratchDir dir;
         const std::string path = OldConfiguration(dir, "old\r\n");
         way.setup(dir);
         for (const char* call : {"ReplaceFile", "MoveFileEx", "MoveFile"}) faults::FailEveryCall(call);
-        faults::RefuseCalls("DeleteFile", plat::ErrorSharingViolation, 1000);
+        if (pending) faults::HoldFile("PictoCfg.~00", plat::ErrorAccessDenied, 1000, 1);
+        else faults::RefuseCalls("DeleteFile", plat::ErrorSharingViolation, 1000);
         EXPECT_EQ(test::FailureOf([&] { test::Save(path, "new\r\n"); }), "EFCreateError: Cannot create file " + path);
         EXPECT_EQ(dir.Read("CFG\\PictoCfg.cfg"), "old\r\n");
         EXPECT_LE(host::SleptMilliseconds(), 1000u);
         faults::Reset();
         test::NextSave(path, "new\r\n");
         EXPECT_EQ(dir.Read("CFG\\PictoCfg.cfg"), "new\r\n");
+      }
     }
 }
 
@@ -287,27 +316,33 @@ TEST(SaveWays, ASavedFileIsMarkedForBackup) {
     }
 }
 
-// What a save on the backup way leaves when it is cut short is finished by
-// the next run: a backup alone is the old file and goes back; beside the
-// file, backups stay and are named (their lines are the caller's to keep).
-// Two backups without the file cannot be told apart: the run stops and
-// touches nothing. Nothing else is touched.
+// Every row of the recovery's table: what a run finds beside the file, what
+// it renames back, which backups it gives to weigh, which it removes. A
+// backup marked read-only is a finished save's leftover. Nothing else is
+// touched.
 TEST(SaveWays, RecoveryFinishesAnInterruptedSave) {
+    const char* const names[] = {"PictoCfg.~BK", "PictoCfg.~BL", "PictoCfg.~BM"};
     const struct {
         const char* name;
-        const char* file;    // null: none
-        const char* backup;  // null: none
-        const char* spare;   // under the second backup name (null: none)
-        const char* after;   // the file afterwards (null: none)
-        bool stops;
+        const char* file;              // null: none
+        const char* backups[3];        // under ~BK, ~BL, ~BM (null: none)
+        const char* marked;            // which backups are read-only ("BK", "BL BM")
+        const char* after;             // the file afterwards (null: none)
+        const char* named;             // the backups given to weigh
+        const char* left;              // the backups left
     } cases[] = {
-        {"backup alone", nullptr, "old\r\n", nullptr, "old\r\n", false},
-        {"second backup alone", nullptr, nullptr, "old\r\n", "old\r\n", false},
-        {"both backups", nullptr, "old\r\n", "older\r\n", nullptr, true},
-        {"backup beside the file", "new\r\n", "old\r\n", nullptr, "new\r\n", false},
-        {"both backups beside the file", "new\r\n", "old\r\n", "older\r\n", "new\r\n", false},
-        {"file alone", "new\r\n", nullptr, nullptr, "new\r\n", false},
-        {"nothing", nullptr, nullptr, nullptr, nullptr, false},
+        {"nothing", nullptr, {}, "", nullptr, "", ""},
+        {"file alone", "new\r\n", {}, "", "new\r\n", "", ""},
+        {"backup alone", nullptr, {"old\r\n"}, "", "old\r\n", "", ""},
+        {"third backup alone", nullptr, {nullptr, nullptr, "old\r\n"}, "", "old\r\n", "", ""},
+        {"marked backup alone: cleared", nullptr, {"old\r\n"}, "BK", "old\r\n", "", ""},
+        {"two backups: one back, one to weigh", nullptr, {"old\r\n", "older\r\n"}, "", "old\r\n", "BL", "BL"},
+        {"an unmarked backup goes back first", nullptr, {"done\r\n", "old\r\n"}, "BK", "old\r\n", "", ""},
+        {"two marked: one back, the other removed", nullptr, {"done\r\n", "older\r\n"}, "BK BL", "done\r\n", "", ""},
+        {"backup beside the file", "new\r\n", {"old\r\n"}, "", "new\r\n", "BK", "BK"},
+        {"every backup beside the file", "new\r\n", {"a\r\n", "b\r\n", "c\r\n"}, "", "new\r\n", "BK BL BM",
+         "BK BL BM"},
+        {"marked beside the file: removed", "new\r\n", {"old\r\n", "kept\r\n"}, "BK", "new\r\n", "BL", "BL"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -317,24 +352,30 @@ TEST(SaveWays, RecoveryFinishesAnInterruptedSave) {
         dir.MakeDir("CFG");
         const std::string path = dir.Path("CFG\\PictoCfg.cfg");
         if (c.file) dir.Write("CFG\\PictoCfg.cfg", c.file);
-        if (c.backup) dir.Write("CFG\\PictoCfg.~BK", c.backup);
-        if (c.spare) dir.Write("CFG\\PictoCfg.~BL", c.spare);
+        for (int n = 0; n < 3; ++n) {
+            if (!c.backups[n]) continue;
+            dir.Write(std::string("CFG\\") + names[n], c.backups[n]);
+            dir.SetReadOnly(std::string("CFG\\") + names[n], std::strstr(c.marked, names[n] + 10) != nullptr);
+        }
         dir.Write("CFG\\PictoCfg.~00", "a leftover temporary file");
         std::vector<std::string> named;
-        EXPECT_EQ(test::FailureOf([&] { named = test::Recover(path); }),
-                  c.stops ? "EFOpenError: Cannot open file " + path : "");
-        std::vector<std::string> beside;
-        if (c.file && c.backup) beside.push_back(dir.Path("CFG\\PictoCfg.~BK"));
-        if (c.file && c.spare) beside.push_back(dir.Path("CFG\\PictoCfg.~BL"));
-        EXPECT_EQ(named, beside);
+        EXPECT_EQ(test::FailureOf([&] { named = test::Recover(path); }), "");
+        std::vector<std::string> expected;
+        std::string left;
+        for (int n = 0; n < 3; ++n) {
+            if (std::strstr(c.named, names[n] + 10)) expected.push_back(dir.Path(std::string("CFG\\") + names[n]));
+            if (dir.Exists(std::string("CFG\\") + names[n])) left += std::string(left.empty() ? "" : " ") + (names[n] + 10);
+        }
+        EXPECT_EQ(named, expected);
+        EXPECT_EQ(left, c.left);
         EXPECT_EQ(dir.Exists("CFG\\PictoCfg.cfg"), c.after != nullptr);
         if (c.after) {
             EXPECT_EQ(dir.Read("CFG\\PictoCfg.cfg"), c.after);
+            EXPECT_EQ(AttributesOf(path) & plat::AttributeReadOnly, 0u) << "the file left read-only";
         }
-        const bool left = c.stops || c.file;
-        EXPECT_EQ(dir.Exists("CFG\\PictoCfg.~BK"), left && c.backup);
-        EXPECT_EQ(dir.Exists("CFG\\PictoCfg.~BL"), left && c.spare);
         EXPECT_EQ(dir.Read("CFG\\PictoCfg.~00"), "a leftover temporary file");
+        EXPECT_EQ(dir.EntryCount(), (c.after ? 3u : 2u) + std::count(left.begin(), left.end(), 'B'))
+            << "a file left beside";
     }
     // It never guesses: where it cannot tell whether the backup or the file
     // is there, or cannot rename the backup back, it raises and leaves the
@@ -355,7 +396,8 @@ TEST(SaveWays, RecoveryFinishesAnInterruptedSave) {
                 const std::string failure = test::FailureOf([&] { test::Recover(path); });
                 faults::Reset();
                 const bool stops = always && (!beside || std::string(call) == "GetFileAttributes");
-                EXPECT_EQ(failure, stops ? "EFOpenError: Cannot open file " + path : "");
+                const std::string named = std::string(call) == "MoveFile" ? dir.Path("CFG\\PictoCfg.~BK") : path;
+                EXPECT_EQ(failure, stops ? "EFOpenError: Cannot open file " + named : "");
                 EXPECT_EQ(dir.Exists("CFG\\PictoCfg.cfg"), beside || !stops);
                 EXPECT_EQ(dir.Read("CFG\\PictoCfg.cfg"), beside ? "new\r\n" : stops ? "" : "old\r\n");
                 EXPECT_EQ(dir.Exists("CFG\\PictoCfg.~BK"), stops || beside);
@@ -390,7 +432,8 @@ TEST(SaveWays, LeftoversAndLongPaths) {
     EXPECT_EQ(TemporaryName("C:\\x\\abc", 7), "C:\\x\\~07");
     EXPECT_EQ(BackupName("C:\\x\\PictoCfg.cfg"), "C:\\x\\PictoCfg.~BK");
     EXPECT_EQ(BackupName("C:\\x\\PictoCfg.cfg", 1), "C:\\x\\PictoCfg.~BL");
-    EXPECT_EQ(BackupName("C:\\x\\PictoCfg.cfg", 2), "");
+    EXPECT_EQ(BackupName("C:\\x\\PictoCfg.cfg", 2), "C:\\x\\PictoCfg.~BM");
+    EXPECT_EQ(BackupName("C:\\x\\PictoCfg.cfg", 3), "");
     EXPECT_EQ(BackupName("C:\\x\\ab"), "");
 
     const plat::FileHandle busy = plat::CreateFile(TemporaryName(path, 0), plat::GenericWrite, 0, plat::OpenExisting);

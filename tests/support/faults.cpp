@@ -36,11 +36,13 @@ struct Switches {
     std::uint32_t refusal = 0;
     std::string heldName;  // calls naming this file answer `holdError`
     std::uint64_t holds = 0;
+    std::uint64_t holdAfter = 0;  // calls naming the held file that pass first
     std::uint32_t holdError = 0;
     std::string failedCall;
     std::uint64_t cutPoints = 0;
     std::uint64_t cutAt = 0;
     CutKind cutKind = CutKind::Process;
+    bool powerCutAtExit = false;
     std::uint64_t allocations = 0;
     std::uint64_t failAllocationAt = 0;
     // The error of the last call, when it was one made to fail.
@@ -91,7 +93,7 @@ std::map<std::string, std::string>& Unflushed() {
     static std::map<std::string, std::string> stable;
     return stable;
 }
-bool PowerCutSet() { return W().cutAt != 0 && W().cutKind == CutKind::Power; }
+bool PowerCutSet() { return (W().cutAt != 0 && W().cutKind == CutKind::Power) || W().powerCutAtExit; }
 
 // Before a write to `file` changes it: the bytes it held at its last flush,
 // unless they are known already.
@@ -181,6 +183,10 @@ std::uint32_t Refusal(const char* name, const std::string& path, const std::stri
         return w.refusal;
     }
     if (holdsCount && w.holds > 0 && (NamesHeldFile(path) || NamesHeldFile(other) || NamesHeldFile(third))) {
+        if (w.holdAfter > 0) {
+            --w.holdAfter;
+            return 0;
+        }
         --w.holds;
         return w.holdError;
     }
@@ -441,6 +447,7 @@ std::uintptr_t LastThrowAddress() { return Pass(&Calls::LastThrowAddress); }
         std::fflush(stderr);
     }
 #endif
+    if (W().powerCutAtExit) DropUnflushed();
     Pass(&Calls::ExitProcess, code);
     std::abort();
 }
@@ -488,8 +495,9 @@ void RefuseCalls(const std::string& name, std::uint32_t error, std::uint64_t cou
     W().refusals = count;
 }
 
-void HoldFile(const std::string& name, std::uint32_t error, std::uint64_t count) {
+void HoldFile(const std::string& name, std::uint32_t error, std::uint64_t count, std::uint64_t after) {
     W().heldName = name;
+    W().holdAfter = after;
     W().holdError = error;
     W().holds = count;
 }
@@ -499,6 +507,8 @@ void CutAt(std::uint64_t n, CutKind kind) {
     W().cutKind = kind;
     W().cutPoints = 0;
 }
+
+void PowerCutAtExit() { W().powerCutAtExit = true; }
 
 void FailAllocation(std::uint64_t n) {
     W().allocations = 0;

@@ -48,9 +48,10 @@ void RefuseCalls(const std::string& name, std::uint32_t error, std::uint64_t cou
 // The next `count` of those calls that name the file `name` (its name
 // alone, "PictoCfg.~00") are refused with `error`: a file a scanner holds
 // (ErrorSharingViolation), or one whose removal waits for it, which also
-// answers a question for its attributes (ErrorAccessDenied). Not counted
-// as failing calls.
-void HoldFile(const std::string& name, std::uint32_t error, std::uint64_t count);
+// answers a question for its attributes (ErrorAccessDenied). The first
+// `after` such calls pass: the hold begins once the file is made. Not
+// counted as failing calls.
+void HoldFile(const std::string& name, std::uint32_t error, std::uint64_t count, std::uint64_t after = 0);
 
 // A cut point comes before every call that can change what is on disk
 // (CreateFile that may create or empty a file, WriteFile, FlushFileBuffers,
@@ -64,6 +65,9 @@ void HoldFile(const std::string& name, std::uint32_t error, std::uint64_t count)
 inline constexpr int CutExitCode = 86;
 enum class CutKind { Process, Power };
 void CutAt(std::uint64_t n, CutKind kind = CutKind::Process);
+// The power is lost as the process ends (ExitProcess): what a run that
+// reported success wrote and did not flush is lost.
+void PowerCutAtExit();
 
 // Files opened through the layer and not yet closed.
 int OpenFiles();

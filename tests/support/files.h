@@ -31,7 +31,7 @@ inline void NextSave(const std::string& path, std::string_view text) {
     Patience patience;
     const std::vector<std::string> backups = RecoverInterruptedSave(path, patience);
     SaveTextFile(path, text.data(), text.size(), patience);
-    for (const std::string& backup : backups) RemoveBackup(backup, patience);
+    for (const std::string& backup : backups) DiscardBackup(backup, patience);
 }
 
 }  // namespace pm::test
