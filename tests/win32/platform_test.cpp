@@ -224,6 +224,25 @@ TEST(Win32, RenamesRefuseTakenNamesAndRecoveryFinishesThem) {
     ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
+// A backup that a scanner holds with no sharing cannot be removed, but its
+// attributes can be set: it is marked read-only, and once let go, the
+// next run removes it without taking its lines back.
+TEST(Win32, AHeldBackupIsMarkedAndRemovedLater) {
+    test::ScratchDir dir;
+    const std::string path = dir.Path("PictoCfg.cfg"), backup = dir.Path("PictoCfg.~BK");
+    dir.Write("PictoCfg.cfg", "new\r\n");
+    dir.Write("PictoCfg.~BK", "old\r\n");
+    const HANDLE scanner = ::CreateFileA(backup.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(scanner, INVALID_HANDLE_VALUE);
+    Patience patience;
+    DiscardBackup(backup, patience);
+    EXPECT_EQ(::GetFileAttributesA(backup.c_str()) & FILE_ATTRIBUTE_READONLY, static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    ::CloseHandle(scanner);
+    EXPECT_EQ(test::Recover(path), std::vector<std::string>{});
+    EXPECT_EQ(dir.Read("PictoCfg.cfg"), "new\r\n");
+    EXPECT_EQ(dir.EntryCount(), 1u);
+}
+
 TEST(Win32, ExistenceByDirectorySearch) {
     test::ScratchDir dir;
     dir.Write("fmmp0000.inf", "x");
