@@ -1,39 +1,39 @@
 // Saving a text file in place of the old one without ever losing it.
 //
 // The promise, on every Windows the program runs on:
-// - when SaveTextFile returns, the file holds exactly the new bytes;
-// - when it raises, the file holds exactly the old bytes (or there is no
-//   file, where there was none), with one exception: where the old file
-//   has been renamed to a backup name (the 95 way, or ReplaceFileA
-//   answering 1177) and then neither the new file nor the backup can take
-//   the file's name within the patience, the old bytes stay under the
-//   backup name, and the next run's RecoverInterruptedSave puts them back;
-// - after a cut at any moment (the process ended, the power lost), the file
-//   holds the old or the new bytes, or RecoverInterruptedSave, which the
-//   next run calls before it looks for the file, puts one of them back.
+// - When SaveTextFile returns, the file holds exactly the new bytes.
+// - When it raises, the file holds exactly the old bytes, or there is no
+//   file where there was none. One exception: the old file was renamed to
+//   a backup name (the 95 way, or ReplaceFileA answering 1177), and then
+//   neither file could take the file's name within the patience. The old
+//   bytes then stay under the backup name; the next run puts them back.
+// - After a cut (the process ended, the power lost), the file holds the
+//   old or the new bytes, once the next run's RecoverInterruptedSave ran.
 // No line is lost, and no line appears that was in neither text.
 //
-// The one exception is the rewrite in place, taken only where no new file
-// can be put in the file's place: the folder takes no new file (two
-// temporary names refused although nothing has them), every temporary
-// name is taken, the disk has room for the growth only, or, on 95, 98 and
-// Me, every backup name is taken by something that cannot be removed. It
-// is never taken while a temporary file is merely held by another
-// program. A cut while it overwrites the old bytes leaves part old text,
-// part new; a failure there still puts the old bytes back before it is
-// raised.
+// The rewrite in place is the exception to the cut rule: a cut while it
+// overwrites the old bytes leaves part old text, part new. It is taken
+// only where no new file can take the file's place:
+// - the folder takes no new file (two temporary names refused, although
+//   nothing has them);
+// - every temporary name is taken;
+// - the disk has room for the growth only;
+// - on 95, 98 and Me, every backup name is taken by something that cannot
+//   be removed.
+// It is never taken while a temporary file is merely held by another
+// program. A failure in it puts the old bytes back before it is raised.
 //
-// Once the new file has its place, the old one under the backup name is
-// removed, or marked as a finished save's leftover where it cannot be
-// (DiscardBackup). A cut between the two leaves it unmarked beside a file
-// that holds all its lines: the next run removes it, unless a line was
-// deleted from the file by hand in between, which that run then takes back.
+// Once the new file has its place, the backup is removed, or marked as a
+// finished save's leftover where it cannot be (DiscardBackup). A cut
+// between the two leaves it unmarked, beside a file that holds its lines.
+// The next run removes it, unless a line was deleted from the file by
+// hand in between: that run takes the line back.
 //
-// The save fails only where the file itself may not be written
-// (EFCreateError: missing folder, read-only, in use, access denied, or a
-// complete new file that another program holds beyond the patience) or the
-// text does not fit (EWriteError). Hidden and system attributes stay as
-// they were; the archive attribute is set, as for any changed file.
+// The save fails only where the file itself may not be written, or the
+// text does not fit. EFCreateError: missing folder, read-only, in use,
+// access denied, or a complete new file that another program holds beyond
+// the patience. EWriteError: the text does not fit. Hidden and system
+// attributes stay; the archive attribute is set, as for any changed file.
 //
 // Calls refused for a moment (a scanner holding a file) are tried again
 // within the run's patience (patience.h).
@@ -82,9 +82,9 @@ SaveWay SaveTextFile(const std::string& path, const char* text, std::size_t leng
 //   no     one or more          one is renamed back (an unmarked one first,
 //                               cleared of its mark); the others are then
 //                               beside the file, as above
-//   either one that cannot be   beside the file: left as it is, its name
-//          seen (no rights)     not used; without the file: EFOpenError for
-//                               it, and the run writes nothing
+//   either one that cannot be   left as it is, its name not used; where
+//          seen (no rights)     no other backup and no file is there,
+//                               EFOpenError for it: the run writes nothing
 //   unknown                     EFOpenError for the file
 //
 // Where a backup cannot be renamed back, EFOpenError names it.

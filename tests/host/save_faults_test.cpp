@@ -404,6 +404,24 @@ TEST(SaveWays, RecoveryFinishesAnInterruptedSave) {
             }
         }
     }
+    // A backup that cannot be seen (its removal waits for another program)
+    // is left as it is; without the file, the run stops naming it.
+    for (const bool beside : {false, true}) {
+        SCOPED_TRACE(beside ? "an unseen backup beside the file" : "an unseen backup alone");
+        host::Reset();
+        faults::Reset();
+        test::ScratchDir dir;
+        dir.MakeDir("CFG");
+        const std::string path = dir.Path("CFG\\PictoCfg.cfg");
+        dir.Write("CFG\\PictoCfg.~BK", "old\r\n");
+        if (beside) dir.Write("CFG\\PictoCfg.cfg", "new\r\n");
+        faults::HoldFile("PictoCfg.~BK", plat::ErrorAccessDenied, 1000);
+        EXPECT_EQ(test::FailureOf([&] { EXPECT_TRUE(test::Recover(path).empty()); }),
+                  beside ? "" : "EFOpenError: Cannot open file " + dir.Path("CFG\\PictoCfg.~BK"));
+        faults::Reset();
+        EXPECT_EQ(dir.Read("CFG\\PictoCfg.~BK"), "old\r\n");
+        EXPECT_EQ(dir.Exists("CFG\\PictoCfg.cfg"), beside);
+    }
     // A folder of the backup's name is not ours to move.
     host::Reset();
     faults::Reset();
