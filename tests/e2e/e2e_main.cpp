@@ -20,9 +20,22 @@
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
+    std::string relayLog;
+    // The options, each with what it sets: the usage line is made from the
+    // same table, so it names every option there is.
+    const struct {
+        const char* name;
+        const char* value;
+        void (*set)(std::string& relayLog, const char* value);
+    } options[] = {
+        {"--full-disk", "DRIVE", [](std::string&, const char* v) { e2e::settings.fullDisk = v; }},
+        {"--relay-log", "FILE", [](std::string& log, const char* v) { log = v; }},
+        {"--stride", "N", [](std::string&, const char* v) { e2e::settings.stride = std::max(1, std::atoi(v)); }},
+    };
     if (argc < 3) {
-        std::printf("usage: e2e_tests Pictomap.exe PictomapFaults.exe [--full-disk DRIVE] [--relay-log FILE]"
-                    " [--stride N]\n");
+        std::printf("usage: e2e_tests Pictomap.exe PictomapFaults.exe");
+        for (const auto& option : options) std::printf(" [%s %s]", option.name, option.value);
+        std::printf("\n");
         return 2;
     }
     char full[MAX_PATH];
@@ -30,12 +43,9 @@ int main(int argc, char** argv) {
     e2e::settings.program = full;
     ::GetFullPathNameA(argv[2], MAX_PATH, full, nullptr);
     e2e::settings.faultProgram = full;
-    std::string relayLog;
-    for (int i = 3; i + 1 < argc; i += 2) {
-        if (std::string(argv[i]) == "--full-disk") e2e::settings.fullDisk = argv[i + 1];
-        if (std::string(argv[i]) == "--relay-log") relayLog = argv[i + 1];
-        if (std::string(argv[i]) == "--stride") e2e::settings.stride = std::max(1, std::atoi(argv[i + 1]));
-    }
+    for (int i = 3; i + 1 < argc; i += 2)
+        for (const auto& option : options)
+            if (std::strcmp(argv[i], option.name) == 0) option.set(relayLog, argv[i + 1]);
     if (!relayLog.empty()) {
         e2e::TraceFunctions(
             "MessageBoxA;GetVersionExA;OpenProcessToken;LookupPrivilegeValueA;AdjustTokenPrivileges;CloseHandle");
