@@ -52,6 +52,19 @@ bool ReadAll(plat::FileHandle file, char* bytes, std::uint32_t count) {
 
 bool Exists(std::uint32_t error) { return error == plat::ErrorFileExists || error == plat::ErrorAlreadyExists; }
 
+// Whether nothing, for certain, has the name `name`: its attributes are
+// refused as for a missing file (a name that cannot be asked may be taken).
+bool NothingThere(const std::string& name) {
+    std::uint32_t attributes = 0;
+    return !plat::GetFileAttributes(name, attributes) && plat::NoSuchFile(plat::LastError());
+}
+
+// Sets `attributes` without the read-only bit on the file `name`.
+bool ClearReadOnly(const std::string& name, std::uint32_t attributes) {
+    const std::uint32_t plain = attributes & ~plat::AttributeReadOnly;
+    return plat::SetFileAttributes(name, plain ? plain : plat::AttributeNormal);
+}
+
 bool SameName(const std::string& a, const std::string& b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
         const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
@@ -90,9 +103,8 @@ UniqueFile MakeTemporary(const Save& save, std::string& name) {
         if (file.Valid()) return file;
         const std::uint32_t error = plat::LastError();
         if (error == plat::ErrorSharingViolation) continue;
-        std::uint32_t attributes = 0;
         if (error == plat::ErrorAccessDenied) {
-            if (plat::GetFileAttributes(name, attributes) || !plat::NoSuchFile(plat::LastError())) continue;
+            if (!NothingThere(name)) continue;
             if (refusedOnce) return {};
             refusedOnce = true;
             continue;
@@ -173,8 +185,7 @@ bool PlaceTemporary(const Save& save, const std::string& temporary, SaveWay& way
         // Refused partway (1177, or 1176 as some systems answer it): the old
         // file may stand under the backup name already.
         std::uint32_t attributes = 0;
-        if (!plat::GetFileAttributes(save.path, attributes) && plat::NoSuchFile(plat::LastError()) &&
-            plat::GetFileAttributes(*backup, attributes) && install(*backup))
+        if (NothingThere(save.path) && plat::GetFileAttributes(*backup, attributes) && install(*backup))
             return true;
     }
 
@@ -280,20 +291,19 @@ std::vector<std::string> RecoverInterruptedSave(const std::string& path, Patienc
         std::uint32_t attributes;
     };
     std::vector<Found> found;
-    const std::string* unseen = nullptr;
-    std::string names[BackupNames];
+    std::string unseen;  // the first backup name that cannot be asked
     for (unsigned n = 0; n < BackupNames; ++n) {
-        names[n] = BackupName(path, n);
-        if (names[n].empty() || SameName(names[n], path)) continue;
-        const There saved = there(names[n], attributes);
-        if (saved == There::Unknown && !unseen) unseen = &names[n];
-        if (saved == There::Yes) found.push_back({names[n], attributes});
+        std::string name = BackupName(path, n);
+        if (name.empty() || SameName(name, path)) continue;
+        const There saved = there(name, attributes);
+        if (saved == There::Yes) found.push_back({std::move(name), attributes});
+        else if (saved == There::Unknown && unseen.empty()) unseen = std::move(name);
     }
     const auto marked = [](const Found& backup) { return (backup.attributes & plat::AttributeReadOnly) != 0; };
 
     if (file == There::No) {
         if (found.empty()) {
-            if (unseen) RaiseCannotOpen(*unseen);
+            if (!unseen.empty()) RaiseCannotOpen(unseen);
             return {};
         }
         // Every backup is an old text of the file: any of them may take its
@@ -304,11 +314,7 @@ std::vector<std::string> RecoverInterruptedSave(const std::string& path, Patienc
         const auto back = unmarked != found.end() ? unmarked : found.begin();
         const Found restored = *back;
         found.erase(back);
-        if (marked(restored)) {
-            const std::uint32_t plain = restored.attributes & ~plat::AttributeReadOnly;
-            if (!plat::SetFileAttributes(restored.name, plain ? plain : plat::AttributeNormal))
-                RaiseCannotOpen(restored.name);
-        }
+        if (marked(restored) && !ClearReadOnly(restored.name, restored.attributes)) RaiseCannotOpen(restored.name);
         if (!Retried(patience, [&] { return plat::MoveFile(restored.name, path); })) RaiseCannotOpen(restored.name);
     }
     std::vector<std::string> beside;
@@ -320,22 +326,23 @@ std::vector<std::string> RecoverInterruptedSave(const std::string& path, Patienc
 }
 
 void DiscardBackup(const std::string& backup, Patience& patience) {
-    if (plat::DeleteFile(backup)) return;
+    const auto remove = [&] { return plat::DeleteFile(backup); };
+    if (remove()) return;
+    const std::uint32_t refusal = plat::LastError();
     std::uint32_t attributes = 0;
     if (!plat::GetFileAttributes(backup, attributes) || (attributes & plat::AttributeDirectory)) return;
     if (!(attributes & plat::AttributeReadOnly)) {
-        if (!Retried(patience, [&] { return plat::DeleteFile(backup); }))
+        // Tried again, after a wait, while another program holds it.
+        if (!patience.WaitAfter(refusal) || !Retried(patience, remove))
             plat::SetFileAttributes(backup, attributes | plat::AttributeReadOnly);
         return;
     }
     for (unsigned n = 0; n < TemporaryTries; ++n) {
         const std::string name = TemporaryName(backup, n);
         if (name.empty()) return;
-        std::uint32_t taken = 0;
-        if (plat::GetFileAttributes(name, taken) || !plat::NoSuchFile(plat::LastError())) continue;
+        if (!NothingThere(name)) continue;
         if (!Retried(patience, [&] { return plat::MoveFile(backup, name); })) return;
-        const std::uint32_t plain = attributes & ~plat::AttributeReadOnly;
-        plat::SetFileAttributes(name, plain ? plain : plat::AttributeNormal);
+        ClearReadOnly(name, attributes);
         plat::DeleteFile(name);  // else a later save removes it
         return;
     }
@@ -370,12 +377,8 @@ SaveWay SaveTextFile(const std::string& path, const char* text, std::size_t leng
     if (save.existed)
         save.attributesKnown =
             plat::GetFileAttributes(path, save.attributes) || plat::FindFirst(path, save.attributes);
-    for (const std::string& backup : save.backups) {
-        std::uint32_t attributes = 0;
-        if (!save.replaceBackup && !backup.empty() && !plat::GetFileAttributes(backup, attributes) &&
-            plat::NoSuchFile(plat::LastError()))
-            save.replaceBackup = &backup;
-    }
+    for (const std::string& backup : save.backups)
+        if (!save.replaceBackup && !backup.empty() && NothingThere(backup)) save.replaceBackup = &backup;
 
     SaveWay way = SaveWay::InPlace;
     const std::string temporary = WriteTemporary(save);
