@@ -23,14 +23,20 @@ void LockFolder(const test::ScratchDir& dir) {
     std::filesystem::permissions(dir.Native("CFG"), std::filesystem::perms(0555));
 }
 
-// The folder CFG in `dir` with the old configuration in it, every switch
-// off; gives the configuration's path.
-std::string OldConfiguration(const test::ScratchDir& dir, const std::string& old) {
+// The folder CFG in `dir`, every switch off; gives the configuration's
+// path.
+std::string ConfigurationFolder(const test::ScratchDir& dir) {
     host::Reset();
     faults::Reset();
     dir.MakeDir("CFG");
-    dir.Write("CFG\\PictoCfg.cfg", old);
     return dir.Path("CFG\\PictoCfg.cfg");
+}
+
+// The same with the old configuration in it.
+std::string OldConfiguration(const test::ScratchDir& dir, const std::string& old) {
+    const std::string path = ConfigurationFolder(dir);
+    dir.Write("CFG\\PictoCfg.cfg", old);
+    return path;
 }
 
 std::uint32_t AttributesOf(const std::string& path) {
@@ -158,11 +164,8 @@ TEST(SaveWays, EachSituationTakesItsWay) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        host::Reset();
-        faults::Reset();
         test::ScratchDir dir;
-        dir.MakeDir("CFG");
-        const std::string path = dir.Path("CFG\\PictoCfg.cfg");
+        const std::string path = ConfigurationFolder(dir);
         if (c.existing) {
             dir.Write("CFG\\PictoCfg.cfg", old);
             plat::SetFileAttributes(path, HiddenSystem);
@@ -301,11 +304,8 @@ TEST(SaveWays, TwoFaultsInPlaceLeaveTheOldOrTheNewBytes) {
 TEST(SaveWays, ASavedFileIsMarkedForBackup) {
     for (const test::SaveWayCase& way : test::SaveWays) {
         SCOPED_TRACE(way.name);
-        host::Reset();
-        faults::Reset();
         test::ScratchDir dir;
-        dir.MakeDir("CFG");
-        const std::string path = dir.Path("CFG\\PictoCfg.cfg");
+        const std::string path = ConfigurationFolder(dir);
         dir.Write("CFG\\PictoCfg.cfg", "old\r\n");
         plat::SetFileAttributes(path, plat::AttributeHidden);
         ASSERT_EQ(AttributesOf(path) & plat::AttributeArchive, 0u);
@@ -346,11 +346,8 @@ TEST(SaveWays, RecoveryFinishesAnInterruptedSave) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        host::Reset();
-        faults::Reset();
         test::ScratchDir dir;
-        dir.MakeDir("CFG");
-        const std::string path = dir.Path("CFG\\PictoCfg.cfg");
+        const std::string path = ConfigurationFolder(dir);
         if (c.file) dir.Write("CFG\\PictoCfg.cfg", c.file);
         for (int n = 0; n < 3; ++n) {
             if (!c.backups[n]) continue;
@@ -379,48 +376,58 @@ TEST(SaveWays, RecoveryFinishesAnInterruptedSave) {
     }
     // It never guesses: where it cannot tell whether the backup or the file
     // is there, or cannot rename the backup back, it raises and leaves the
-    // backup as it was. A call refused once is tried again.
-    for (const char* call : {"GetFileAttributes", "MoveFile"}) {
+    // backup as it was. A call refused once is tried again. A backup that
+    // cannot be seen (its removal waits for another program) is left as it
+    // is beside the file; without the file, the run stops naming it.
+    const struct {
+        const char* what;
+        void (*refuse)(bool always);
+        bool stopsBeside;   // refused always, it stops the run beside the file too
+        bool seen;          // refused always, the backup is still seen
+        const char* named;  // the file the failure names
+    } refusals[] = {
+        {"GetFileAttributes",
+         [](bool always) {
+             if (always) faults::FailEveryCall("GetFileAttributes");
+             else faults::RefuseCalls("GetFileAttributes", plat::ErrorSharingViolation, 1);
+         },
+         true, false, "CFG\\PictoCfg.cfg"},
+        {"MoveFile",
+         [](bool always) {
+             if (always) faults::FailEveryCall("MoveFile");
+             else faults::RefuseCalls("MoveFile", plat::ErrorSharingViolation, 1);
+         },
+         false, true, "CFG\\PictoCfg.~BK"},
+        {"the backup's attributes",
+         [](bool always) { faults::HoldFile("PictoCfg.~BK", plat::ErrorAccessDenied, always ? 1000 : 1); }, false,
+         false, "CFG\\PictoCfg.~BK"},
+    };
+    for (const auto& refusal : refusals) {
         for (const bool always : {false, true}) {
             for (const bool beside : {false, true}) {
-                SCOPED_TRACE(std::string(call) + (always ? " refused" : " refused once") + (beside ? ", file beside" : ""));
-                host::Reset();
-                faults::Reset();
+                SCOPED_TRACE(std::string(refusal.what) + (always ? " refused" : " refused once") +
+                             (beside ? ", file beside" : ""));
                 test::ScratchDir dir;
-                dir.MakeDir("CFG");
-                const std::string path = dir.Path("CFG\\PictoCfg.cfg");
+                const std::string path = ConfigurationFolder(dir);
                 dir.Write("CFG\\PictoCfg.~BK", "old\r\n");
                 if (beside) dir.Write("CFG\\PictoCfg.cfg", "new\r\n");
-                if (always) faults::FailEveryCall(call);
-                else faults::RefuseCalls(call, plat::ErrorSharingViolation, 1);
-                const std::string failure = test::FailureOf([&] { test::Recover(path); });
+                refusal.refuse(always);
+                std::vector<std::string> named;
+                const std::string failure = test::FailureOf([&] { named = test::Recover(path); });
                 faults::Reset();
-                const bool stops = always && (!beside || std::string(call) == "GetFileAttributes");
-                const std::string named = std::string(call) == "MoveFile" ? dir.Path("CFG\\PictoCfg.~BK") : path;
-                EXPECT_EQ(failure, stops ? "EFOpenError: Cannot open file " + named : "");
+                const bool stops = always && (!beside || refusal.stopsBeside);
+                EXPECT_EQ(failure, stops ? "EFOpenError: Cannot open file " + dir.Path(refusal.named) : "");
+                EXPECT_EQ(named, !stops && beside && (refusal.seen || !always)
+                                     ? std::vector<std::string>{dir.Path("CFG\\PictoCfg.~BK")}
+                                     : std::vector<std::string>{});
                 EXPECT_EQ(dir.Exists("CFG\\PictoCfg.cfg"), beside || !stops);
                 EXPECT_EQ(dir.Read("CFG\\PictoCfg.cfg"), beside ? "new\r\n" : stops ? "" : "old\r\n");
                 EXPECT_EQ(dir.Exists("CFG\\PictoCfg.~BK"), stops || beside);
+                if (stops || beside) {
+                    EXPECT_EQ(dir.Read("CFG\\PictoCfg.~BK"), "old\r\n");
+                }
             }
         }
-    }
-    // A backup that cannot be seen (its removal waits for another program)
-    // is left as it is; without the file, the run stops naming it.
-    for (const bool beside : {false, true}) {
-        SCOPED_TRACE(beside ? "an unseen backup beside the file" : "an unseen backup alone");
-        host::Reset();
-        faults::Reset();
-        test::ScratchDir dir;
-        dir.MakeDir("CFG");
-        const std::string path = dir.Path("CFG\\PictoCfg.cfg");
-        dir.Write("CFG\\PictoCfg.~BK", "old\r\n");
-        if (beside) dir.Write("CFG\\PictoCfg.cfg", "new\r\n");
-        faults::HoldFile("PictoCfg.~BK", plat::ErrorAccessDenied, 1000);
-        EXPECT_EQ(test::FailureOf([&] { EXPECT_TRUE(test::Recover(path).empty()); }),
-                  beside ? "" : "EFOpenError: Cannot open file " + dir.Path("CFG\\PictoCfg.~BK"));
-        faults::Reset();
-        EXPECT_EQ(dir.Read("CFG\\PictoCfg.~BK"), "old\r\n");
-        EXPECT_EQ(dir.Exists("CFG\\PictoCfg.cfg"), beside);
     }
     // A folder of the backup's name is not ours to move.
     host::Reset();
