@@ -21,7 +21,7 @@ bool ConfigurationExists(const std::string& path) {
 // What a backup beside the file holds for the configuration.
 enum class BackupLines { AllInTheFile, Added, Unreadable };
 
-// Adds to the (unsorted) configuration the lines of `backup` it lacks. A
+// Adds to the prepared configuration the lines of `backup` it lacks. A
 // backup that cannot be read (no rights, held beyond the patience, too
 // large) is left for a later run; the save goes on without its lines.
 BackupLines AddBackupLines(LineList& configuration, const std::string& backup, Patience& patience) {
@@ -39,7 +39,11 @@ BackupLines AddBackupLines(LineList& configuration, const std::string& backup, P
 void ConfigurationFile::Load(LineList& configuration) {
     std::vector<std::string> backups = RecoverInterruptedSave(path_, patience_);
     if (ConfigurationExists(path_)) configuration.ReadLines(path_, patience_);
-    // A leftover goes at once, so that the save has its backup name.
+    // Prepared before any backup is weighed, so that the file's own lines
+    // stand exactly as a run without a backup leaves them; a backup's lines
+    // are then only added. A leftover goes at once, so that the save has
+    // its backup name.
+    PrepareConfiguration(configuration);
     for (std::string& backup : backups) {
         switch (AddBackupLines(configuration, backup, patience_)) {
         case BackupLines::AllInTheFile: DiscardBackup(backup, patience_); break;
@@ -47,7 +51,6 @@ void ConfigurationFile::Load(LineList& configuration) {
         case BackupLines::Unreadable: break;
         }
     }
-    PrepareConfiguration(configuration);
 }
 
 void ConfigurationFile::Save(LineList& configuration) {

@@ -32,8 +32,8 @@ class ConfigurationFile {
 public:
     ConfigurationFile(std::string path, Patience& patience) : path_(std::move(path)), patience_(patience) {}
     // Finishes a save cut short, then loads the file's lines as they are,
-    // where there is a file, those of any backup beside it that the file
-    // lacks, and prepares them (PrepareConfiguration). Where it cannot be
+    // where there is a file, prepares them (PrepareConfiguration), and adds
+    // those of any backup beside it that the file lacks. Where it cannot be
     // told whether the file or its backup is there, EFOpenError: the run
     // must not build the file from the index alone.
     void Load(LineList& configuration);

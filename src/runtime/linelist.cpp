@@ -195,24 +195,30 @@ void LineList::Quicksort(std::ptrdiff_t left, std::ptrdiff_t right) {
 }
 
 std::int32_t LineList::AddLinesMissingFrom(LineList& other) {
-    SortLines();
+    SetSortedMode(true);
+    FoldMerged();
     other.SortLines();
-    EnsureKeys();
     other.EnsureKeys();
-    std::vector<Line> missing;
+    // One pass over both: the lines here are taken over in their order,
+    // and behind each run of lines equal to a line of `other` go the
+    // copies of it that `other` holds beyond that run.
+    std::vector<Line> result;
+    Reserve(result, lines_.size() + other.lines_.size());
     const std::size_t count = lines_.size(), otherCount = other.lines_.size();
-    for (std::size_t i = 0, j = 0; j < otherCount;) {
+    std::size_t i = 0, added = 0;
+    for (std::size_t j = 0; j < otherCount;) {
         const Line& line = other.lines_[j];
-        while (i < count && Compare(lines_[i], line) < 0) ++i;
+        while (i < count && Compare(lines_[i], line) < 0) result.push_back(lines_[i++]);
         std::size_t here = 0, there = 1;
-        while (i + here < count && Compare(lines_[i + here], line) == 0) ++here;
+        for (; i < count && Compare(lines_[i], line) == 0; ++here) result.push_back(lines_[i++]);
         while (j + there < otherCount && Compare(other.lines_[j + there], line) == 0) ++there;
-        for (std::size_t k = here; k < there; ++k) missing.push_back(other.lines_[j + k]);
-        i += here;
+        for (std::size_t k = here; k < there; ++k, ++added) result.push_back(WithKey(Store(other.lines_[j + k].View())));
         j += there;
     }
-    for (const Line& line : missing) AddLine(line.View());
-    return static_cast<std::int32_t>(missing.size());
+    CheckFitsInt32(count + added);
+    result.insert(result.end(), lines_.begin() + static_cast<std::ptrdiff_t>(i), lines_.end());
+    lines_.swap(result);
+    return static_cast<std::int32_t>(added);
 }
 
 void LineList::SetSortedMode(bool sorted) {

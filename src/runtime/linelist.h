@@ -52,10 +52,12 @@ public:
     // Only a hint: where that room cannot be had, or is not needed, nothing
     // changes, and room not used is given back before the lines are merged.
     void ExpectMerges(std::size_t count);
-    // Unsorted mode: appends each line of `other` as often as `other` holds
-    // it beyond the lines here equal to it (as the sorted list compares:
-    // letter case aside), so that a repeat is kept and a case variant is
-    // not added. Both lists are sorted first. Gives how many were added.
+    // Adds each line of `other` as often as `other` holds it beyond the
+    // lines here equal to it (as the sorted list compares: letter case
+    // aside), so that a repeat is kept and a case variant is not added.
+    // The list is switched to sorted mode first; the lines it holds keep
+    // their order, each added line goes behind the lines equal to it.
+    // `other` is sorted. Gives how many were added.
     std::int32_t AddLinesMissingFrom(LineList& other);
     std::int32_t LineCount();
     // The line at `index`, without a copy, valid until the list is next

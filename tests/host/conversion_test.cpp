@@ -241,6 +241,24 @@ TEST_F(Conversion, BackupBesideTheFileLosesNoLine) {
         EXPECT_EQ(dir.Read(Cfg), added + "c=3\r\nd=4\r\n");
         EXPECT_FALSE(dir.Exists(backup));
     }
+    // Its own old text beside the file, as a cut between placing the file
+    // and removing the backup leaves it: the same bytes as without it.
+    const std::string old =
+        "x=y\r\nX=Y\r\n[section]\r\nco-op\r\nX=Y\r\n\r\nx=y\r\ncoop\r\nX=Y\r\n1:2/3=a\r\n[section]\r\n"
+        "co-op\r\nx=y\r\n\r\nX=Y\r\ncoop\r\n[SECTION]\r\n";
+    NewRun();
+    dir.Write(Cfg, old);
+    Run();
+    const std::string once = dir.Read(Cfg);
+    NewRun();
+    Run();
+    const std::string plain = dir.Read(Cfg);
+    NewRun();
+    dir.Write(Cfg, once);
+    dir.Write("CFG\\PictoCfg.~BK", old);
+    EXPECT_EQ(Run().box, TextConverted);
+    EXPECT_EQ(dir.Read(Cfg), plain);
+    EXPECT_EQ(dir.EntryCount(), 4u) << "stray file";
     // Where the save fails, the backup stays for the next run.
     NewRun();
     dir.Write("CFG\\PictoCfg.~BK", "a=1\r\n");
