@@ -153,7 +153,8 @@ std::string WriteTemporary(const Save& save) {
 // nothing is placed. While the old file stands under the backup name, the new text is
 // under the temporary one and the file has none: a cut there is finished
 // by the next run's recovery, and a refusal puts the old file back or,
-// where even that is refused, raises and leaves it to the recovery.
+// where even that is refused, raises EFCreateError and leaves it to the
+// recovery.
 bool PlaceTemporary(const Save& save, const std::string& temporary, SaveWay& way) {
     const auto rename = [&](const std::string& from, const std::string& to) {
         return Retried(save.patience, [&] { return plat::MoveFile(from, to); });
@@ -165,7 +166,9 @@ bool PlaceTemporary(const Save& save, const std::string& temporary, SaveWay& way
             DiscardBackup(backup, save.patience);
             return true;
         }
-        if (!rename(backup, save.path)) CannotWrite();
+        // The file has no name of its own now: it is not made, and the
+        // next run's recovery puts the old one back.
+        if (!rename(backup, save.path)) CannotCreate(save);
         return false;
     };
 
@@ -308,13 +311,20 @@ std::vector<std::string> RecoverInterruptedSave(const std::string& path, Patienc
         }
         // Every backup is an old text of the file: any of them may take its
         // name, and the others' lines are weighed beside it. An unmarked one
-        // is the text of a save cut short; it is cleared of any mark first,
-        // so that no moment finds the file read-only.
+        // is the text of a save cut short. Before it takes the name it is
+        // cleared of any mark, so that no moment finds the file read-only,
+        // and given the hidden and system bits of every backup: the one the
+        // cut save made has the file's, one kept from an earlier run may
+        // lack them.
         const auto unmarked = std::find_if_not(found.begin(), found.end(), marked);
         const auto back = unmarked != found.end() ? unmarked : found.begin();
         const Found restored = *back;
         found.erase(back);
-        if (marked(restored) && !ClearReadOnly(restored.name, restored.attributes)) RaiseCannotOpen(restored.name);
+        std::uint32_t wanted = restored.attributes & ~(plat::AttributeReadOnly | plat::AttributeNormal);
+        for (const Found& backup : found) wanted |= backup.attributes & KeptAttributes;
+        if (wanted != (restored.attributes & ~plat::AttributeNormal) &&
+            !plat::SetFileAttributes(restored.name, wanted ? wanted : plat::AttributeNormal) && marked(restored))
+            RaiseCannotOpen(restored.name);
         if (!Retried(patience, [&] { return plat::MoveFile(restored.name, path); })) RaiseCannotOpen(restored.name);
     }
     std::vector<std::string> beside;

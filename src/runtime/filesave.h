@@ -31,8 +31,9 @@
 //
 // The save fails only where the file itself may not be written, or the
 // text does not fit. EFCreateError: missing folder, read-only, in use,
-// access denied, or a complete new file that another program holds beyond
-// the patience. EWriteError: the text does not fit. Hidden and system
+// access denied, a complete new file that another program holds beyond
+// the patience, or an old file under the backup name that cannot be put
+// back (the exception above). EWriteError: the text does not fit. Hidden and system
 // attributes stay; the archive attribute is set, as for any changed file.
 //
 // Calls refused for a moment (a scanner holding a file) are tried again
@@ -80,8 +81,9 @@ SaveWay SaveTextFile(const std::string& path, const char* text, std::size_t leng
 //                               one it cannot read it leaves for a later run)
 //   no     none                 nothing: the file is made anew
 //   no     one or more          one is renamed back (an unmarked one first,
-//                               cleared of its mark); the others are then
-//                               beside the file, as above
+//                               cleared of its mark, with the hidden and
+//                               system bits of every backup); the others
+//                               are then beside the file, as above
 //   either one that cannot be   left as it is, its name not used; where
 //          seen (no rights)     no other backup and no file is there,
 //                               EFOpenError for it: the run writes nothing

@@ -7,8 +7,7 @@
 // earlier run, their lines and nothing else; after the next run, on the
 // same Windows or another, it holds exactly what an uncut run writes, and
 // nothing else is left in its folder.
-// (The host keeps hidden and system bits in the process: the end-to-end
-// cuts under Wine check that they survive.)
+// A configuration that is hidden and system stays so, whatever the cut.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -32,6 +31,8 @@ namespace pm {
 namespace {
 
 constexpr const char* Cfg = "CFG\\PictoCfg.cfg";
+using test::AttributesOf;
+using test::HiddenSystem;
 
 // Runs the program in a child process, cut off at cut point `cut` (0: not
 // at all) as `kind` says; gives its exit code.
@@ -71,6 +72,7 @@ struct Home {
     // Backups an earlier save left beside the file, with lines it lacks.
     const char* backup = nullptr;  // PictoCfg.~BK
     const char* spare = nullptr;   // PictoCfg.~BL
+    bool hidden = false;           // the configuration is hidden and system
 };
 
 std::set<std::string> Lines(const std::string& text) {
@@ -121,8 +123,8 @@ TEST(SaveCut, EveryCutLeavesTheOldOrTheNewBytes) {
         },
         {"old of the same length", "a.jpg,N,1:2/3\r\n", "b=2\r\na=1\r\n"},
         {"old with lines behind a NUL byte", "a.bmp,N,1:2/3 1:2/4\r\nc.bmp,N,3:3/3\r\n", junk.c_str()},
-        {"a backup kept beside", "a.bmp,N,1:2/3\r\n", "n=5\r\n", "z=1\r\nn=5\r\n"},
-        {"two backups kept beside", "a.bmp,N,1:2/3\r\n", "n=5\r\n", "z=1\r\nn=5\r\n", "y=7\r\nn=5\r\n"},
+        {"a backup kept beside", "a.bmp,N,1:2/3\r\n", "n=5\r\n", "z=1\r\nn=5\r\n", nullptr, true},
+        {"two backups kept beside", "a.bmp,N,1:2/3\r\n", "n=5\r\n", "z=1\r\nn=5\r\n", "y=7\r\nn=5\r\n", true},
     };
     // The next run on another Windows: 95 after a later one, 2000 after 95.
     const auto other = [](const Way& way) -> std::function<void()> {
@@ -148,6 +150,7 @@ TEST(SaveCut, EveryCutLeavesTheOldOrTheNewBytes) {
                 std::filesystem::remove_all(dir.Native("CFG"));
                 dir.MakeDir("CFG");
                 if (h.old) dir.Write(Cfg, old);
+                if (h.hidden) plat::SetFileAttributes(dir.Path(Cfg), HiddenSystem);
                 if (h.backup) dir.Write("CFG\\PictoCfg.~BK", h.backup);
                 if (h.spare) dir.Write("CFG\\PictoCfg.~BL", h.spare);
                 if (way.folder) dir.MakeDir(way.folder);
@@ -208,6 +211,9 @@ TEST(SaveCut, EveryCutLeavesTheOldOrTheNewBytes) {
                     std::filesystem::copy(saved, cfg, std::filesystem::copy_options::recursive);
                     ASSERT_EQ(RunProgram(dir.Home(), 0, same ? way.system : other(way)), 0);
                     EXPECT_EQ(dir.Read(Cfg), fresh);
+                    if (h.hidden) {
+                        EXPECT_EQ(AttributesOf(dir.Path(Cfg)) & HiddenSystem, HiddenSystem) << "attributes lost";
+                    }
                     // A leftover no longer held is removed.
                     EXPECT_EQ(dir.EntryCount(), way.folder || (way.file && same) ? 5u : 4u)
                         << "files left beside the configuration";

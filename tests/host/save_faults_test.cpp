@@ -17,7 +17,8 @@
 namespace pm {
 namespace {
 
-constexpr std::uint32_t HiddenSystem = plat::AttributeHidden | plat::AttributeSystem;
+using test::AttributesOf;
+using test::HiddenSystem;
 
 void LockFolder(const test::ScratchDir& dir) {
     std::filesystem::permissions(dir.Native("CFG"), std::filesystem::perms(0555));
@@ -39,10 +40,6 @@ std::string OldConfiguration(const test::ScratchDir& dir, const std::string& old
     return path;
 }
 
-std::uint32_t AttributesOf(const std::string& path) {
-    std::uint32_t attributes = 0;
-    return plat::GetFileAttributes(path, attributes) ? attributes : 0;
-}
 
 // Where each situation leads, and what it leaves.
 TEST(SaveWays, EachSituationTakesItsWay) {
@@ -265,6 +262,43 @@ TEST(SaveWays, AHeldNewFileNeverSendsTheSaveInPlace) {
         test::NextSave(path, "new\r\n");
         EXPECT_EQ(dir.Read("CFG\\PictoCfg.cfg"), "new\r\n");
       }
+    }
+}
+
+// The old file under a backup name, and then neither file may take the
+// file's name (a scanner holds the name from the n-th call that names it
+// on): the save fails as a file that cannot be created, and the next run
+// puts the old file back, on the 95 way and after ReplaceFileA's 1177.
+TEST(SaveWays, AnOldFileThatCannotBePutBackIsNamedAndRecovered) {
+    for (const bool on95 : {true, false}) {
+        int stranded = 0;
+        for (std::uint64_t after = 0; after < 8; ++after) {
+            SCOPED_TRACE(std::string(on95 ? "95" : "1177") + ", held after " + std::to_string(after));
+            test::ScratchDir dir;
+            const std::string path = OldConfiguration(dir, "old\r\n");
+            if (on95) {
+                faults::HideSystemFunction("ReplaceFileA");
+                faults::HideSystemFunction("MoveFileExA");
+            } else {
+                faults::SetReplaceFileAnswer(plat::ErrorUnableToMoveReplacement2);
+                faults::FailEveryCall("MoveFileEx");
+            }
+            faults::HoldFile("PictoCfg.cfg", plat::ErrorAccessDenied, 1000, after);
+            const std::string failure = test::FailureOf([&] { test::Save(path, "new\r\n"); });
+            faults::Reset();
+            if (failure.empty()) {
+                EXPECT_EQ(dir.Read("CFG\\PictoCfg.cfg"), "new\r\n");
+            } else {
+                EXPECT_EQ(failure, "EFCreateError: Cannot create file " + path);
+                if (!dir.Exists("CFG\\PictoCfg.cfg")) {
+                    ++stranded;
+                    EXPECT_EQ(dir.Read("CFG\\PictoCfg.~BK"), "old\r\n");
+                    test::Recover(path);
+                }
+                EXPECT_EQ(dir.Read("CFG\\PictoCfg.cfg"), "old\r\n");
+            }
+        }
+        EXPECT_GT(stranded, 0) << "the old file was never left under the backup name";
     }
 }
 

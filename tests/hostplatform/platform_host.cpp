@@ -59,9 +59,6 @@ struct State {
     bool debugger = false;
     // Sleep does not wait on the host: the time asked for is added up.
     std::uint64_t slept = 0;
-    // Attributes that POSIX files lack (hidden, system, archive), by path;
-    // a file without an entry has none of them.
-    std::map<std::string, std::uint32_t> dosAttributes;
 };
 
 State& Host() {
@@ -120,25 +117,38 @@ bool FolderLocked(const std::string& native) {
     return ::stat(folder.c_str(), &st) == 0 && !(st.st_mode & S_IWUSR);
 }
 
-void MoveDosAttributes(const std::string& from, const std::string& to) {
-    auto& attributes = Host().dosAttributes;
-    auto it = attributes.find(from);
-    if (it == attributes.end()) {
-        attributes.erase(to);
-        return;
-    }
-    attributes[to] = it->second;
-    attributes.erase(it);
-}
+// The attributes that POSIX files lack are kept in a file's execute bits,
+// as Samba keeps them: archive the owner's, system the group's, hidden the
+// others'. So they stay with the file through a rename, and one run sees
+// what another left, as on Windows. A file made here has none of them.
+struct ModeBit {
+    std::uint32_t attribute;
+    mode_t bit;
+};
+constexpr ModeBit ModeBits[] = {
+    {plat::AttributeArchive, S_IXUSR}, {plat::AttributeSystem, S_IXGRP}, {plat::AttributeHidden, S_IXOTH}};
 
 // A file's attributes: directory and read-only from the file system, the
-// others from what the program and the tests set.
-std::uint32_t AttributesOf(const std::string& native, const struct stat& st) {
-    std::uint32_t attributes = S_ISDIR(st.st_mode) ? plat::AttributeDirectory : 0;
-    if (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR)) attributes |= plat::AttributeReadOnly;
-    auto it = Host().dosAttributes.find(native);
-    if (it != Host().dosAttributes.end()) attributes |= it->second;
+// others from its execute bits.
+std::uint32_t AttributesOf(const struct stat& st) {
+    if (S_ISDIR(st.st_mode)) return plat::AttributeDirectory;
+    std::uint32_t attributes = (st.st_mode & S_IWUSR) ? 0 : plat::AttributeReadOnly;
+    for (const ModeBit& m : ModeBits)
+        if (st.st_mode & m.bit) attributes |= m.attribute;
     return attributes;
+}
+
+// `mode` with the execute bits of the hidden, system and archive bits of
+// `attributes`.
+mode_t WithAttributes(mode_t mode, std::uint32_t attributes) {
+    for (const ModeBit& m : ModeBits) mode = (attributes & m.attribute) ? (mode | m.bit) : (mode & ~m.bit);
+    return mode;
+}
+
+// Windows marks a file it creates, rewrites or writes for backup.
+void MarkForBackup(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && !(st.st_mode & S_IXUSR)) ::fchmod(fd, (st.st_mode & 07777) | S_IXUSR);
 }
 
 bool ParentMissing(const std::string& native) {
@@ -211,9 +221,7 @@ FileHandle CreateFile(const std::string& path, std::uint32_t access, std::uint32
         return InvalidFile;
     }
     entry.fd = fd;
-    // Windows marks a file it creates or rewrites for backup.
-    if (!exists) Host().dosAttributes[native] = AttributeArchive;
-    else if (disposition == CreateAlways) Host().dosAttributes[native] |= AttributeArchive;
+    if (!exists || disposition == CreateAlways) MarkForBackup(fd);
     Host().lastError = exists && (disposition == CreateAlways || disposition == OpenAlways) ? ErrorAlreadyExists
                                                                                           : ErrorSuccess;
     return handle;
@@ -247,8 +255,7 @@ bool WriteFile(FileHandle file, const void* buffer, std::uint32_t count, std::ui
         if (n < 0) return Fail(ErrnoToError(errno));
         done += static_cast<std::uint32_t>(n);
     }
-    // Windows marks a file that is written for backup.
-    Host().dosAttributes[Host().files.at(file).path] |= AttributeArchive;
+    MarkForBackup(Host().files.at(file).fd);
     return true;
 }
 
@@ -281,7 +288,6 @@ bool DeleteFile(const std::string& path) {
     if (InUse(native)) return Fail(ErrorSharingViolation);
     if (ReadOnly(native) || FolderLocked(native)) return Fail(ErrorAccessDenied);
     if (::unlink(native.c_str()) != 0) return Fail(ErrnoToError(errno));
-    Host().dosAttributes.erase(native);
     return true;
 }
 
@@ -301,8 +307,7 @@ bool Rename(const std::string& from, const std::string& to, bool replace) {
     if ((targetExists && ReadOnly(target)) || FolderLocked(target) || FolderLocked(source))
         return Fail(ErrorAccessDenied);
     if (::rename(source.c_str(), target.c_str()) != 0) return Fail(ErrnoToError(errno));
-    // As under Wine: the file moved brings its own attributes.
-    MoveDosAttributes(source, target);
+    // As under Wine, the file moved brings its own attributes.
     return true;
 }
 
@@ -334,7 +339,7 @@ bool GetFileAttributes(const std::string& path, std::uint32_t& attributes) {
     const std::string native = Native(path);
     struct stat st {};
     if (::stat(native.c_str(), &st) != 0) return Fail(ErrnoToError(errno));
-    attributes = AttributesOf(native, st);
+    attributes = AttributesOf(st);
     if (attributes == 0) attributes = AttributeNormal;
     return true;
 }
@@ -344,8 +349,9 @@ bool SetFileAttributes(const std::string& path, std::uint32_t attributes) {
     const std::string native = Native(path);
     struct stat st {};
     if (::stat(native.c_str(), &st) != 0) return Fail(ErrnoToError(errno));
-    ::chmod(native.c_str(), (attributes & AttributeReadOnly) ? (st.st_mode & ~0222u) : (st.st_mode | S_IWUSR));
-    Host().dosAttributes[native] = attributes & (AttributeHidden | AttributeSystem | AttributeArchive);
+    if (S_ISDIR(st.st_mode)) return true;
+    const mode_t writable = (attributes & AttributeReadOnly) ? (st.st_mode & ~0222u) : (st.st_mode | S_IWUSR);
+    ::chmod(native.c_str(), WithAttributes(writable & 07777, attributes));
     return true;
 }
 
@@ -374,7 +380,7 @@ bool FindFirst(const std::string& pattern, std::uint32_t& attributes) {
     if (!found) return Fail(ErrorFileNotFound);
     struct stat st {};
     ::stat((folder + match).c_str(), &st);
-    attributes = AttributesOf(folder + match, st);
+    attributes = AttributesOf(st);
     return true;
 }
 

@@ -8,8 +8,17 @@
 
 #include "runtime/filesave.h"
 #include "runtime/linelist.h"
+#include "winsys/platform.h"
 
 namespace pm::test {
+
+inline constexpr std::uint32_t HiddenSystem = plat::AttributeHidden | plat::AttributeSystem;
+
+// The file's attributes, 0 where they cannot be asked.
+inline std::uint32_t AttributesOf(const std::string& path) {
+    std::uint32_t attributes = 0;
+    return plat::GetFileAttributes(path, attributes) ? attributes : 0;
+}
 
 inline void ReadLines(LineList& list, const std::string& path) {
     Patience patience;

@@ -16,12 +16,9 @@
 namespace pm {
 namespace {
 
-constexpr std::uint32_t HiddenSystem = plat::AttributeHidden | plat::AttributeSystem;
+using test::AttributesOf;
+using test::HiddenSystem;
 
-std::uint32_t AttributesOf(const std::string& path) {
-    std::uint32_t attributes = 0;
-    return plat::GetFileAttributes(path, attributes) ? attributes : 0;
-}
 
 // Every platform call of a save made to fail in turn, on every way, with a
 // new text shorter and longer than the old one: a save that returns leaves
