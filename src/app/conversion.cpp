@@ -32,23 +32,29 @@ void RunConversion() {
     LineList configuration;
     // One patience for the whole run: files held a moment by a scanner.
     Patience patience;
-    ConfigurationFile file(configurationPath, patience);
-    file.Load(configuration);
-    index.ReadLines(indexPath, patience);
+    bool saved = false;
+    {
+        // The file is the run's alone from its loading to its saving; the
+        // outcome box is shown after another run may have it.
+        ConfigurationFile file(configurationPath, patience);
+        file.Load(configuration);
+        index.ReadLines(indexPath, patience);
 
-    IndexReader reader(pictureFolder);
-    PairMerger merge(configuration);
-    const std::int32_t indexLines = index.LineCount();
-    // Most index lines give one pair or more: room for one a line is made
-    // at once.
-    configuration.ExpectMerges(static_cast<std::size_t>(indexLines));
-    for (std::int32_t i = 0; i < indexLines; ++i) reader.ForEachPair(index.LineView(i), merge);
+        IndexReader reader(pictureFolder);
+        PairMerger merge(configuration);
+        const std::int32_t indexLines = index.LineCount();
+        // Most index lines give one pair or more: room for one a line is
+        // made at once.
+        configuration.ExpectMerges(static_cast<std::size_t>(indexLines));
+        for (std::int32_t i = 0; i < indexLines; ++i) reader.ForEachPair(index.LineView(i), merge);
 
-    if (configuration.LineCount() < 1) {
+        saved = configuration.LineCount() >= 1;
+        if (saved) file.Save(configuration);
+    }
+    if (!saved) {
         plat::MessageBox(TextNothingFound, CaptionError, plat::MbOk | plat::MbIconError);
         return;
     }
-    file.Save(configuration);
     plat::MessageBox(TextConverted, CaptionInformation, plat::MbOk | plat::MbIconInformation);
 }
 

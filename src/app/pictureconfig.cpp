@@ -37,6 +37,7 @@ BackupLines AddBackupLines(LineList& configuration, const std::string& backup, P
 }  // namespace
 
 void ConfigurationFile::Load(LineList& configuration) {
+    lock_.Take(path_);
     std::vector<std::string> backups = RecoverInterruptedSave(path_, patience_);
     if (ConfigurationExists(path_)) configuration.ReadLines(path_, patience_);
     // Prepared before any backup is weighed, so that the file's own lines
@@ -57,6 +58,7 @@ void ConfigurationFile::Save(LineList& configuration) {
     const std::string text = configuration.ComposeText();
     SaveTextFile(path_, text.data(), text.size(), patience_);
     for (const std::string& backup : backups_) DiscardBackup(backup, patience_);
+    lock_.Release();
 }
 
 void PrepareConfiguration(LineList& configuration) {

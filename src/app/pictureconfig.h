@@ -10,6 +10,7 @@
 
 #include "runtime/filesave.h"
 #include "runtime/linelist.h"
+#include "runtime/runlock.h"
 
 namespace pm {
 
@@ -17,8 +18,10 @@ inline constexpr const char* ConfigurationFileName = "CFG\\PictoCfg.cfg";
 
 // The configuration file's whole life in one run, in one place: a save cut
 // short by an earlier run is finished first, the file's lines are read
-// where there is a file, and the new text is saved in its place. The run's
-// patience for calls refused a moment (a scanner) serves all of it.
+// where there is a file, and the new text is saved in its place. From Load
+// until Save has placed it (or the object goes), the run holds the file's
+// lock: another run waits for it (runlock.h). The run's patience for calls
+// refused a moment (a scanner) serves all of it.
 //
 // A backup found beside the file (PictoCfg.~BK, ~BL or ~BM, left by a
 // save that was cut short or failed) is never simply removed: the file may
@@ -38,12 +41,13 @@ public:
     // must not build the file from the index alone.
     void Load(LineList& configuration);
     // Writes every line, CR LF ended, in place of the file; then removes
-    // the backups whose lines it holds.
+    // the backups whose lines it holds, and gives up the lock.
     void Save(LineList& configuration);
 
 private:
     std::string path_;
     Patience& patience_;
+    RunLock lock_;
     std::vector<std::string> backups_;  // beside the file, lines of theirs loaded
 };
 

@@ -61,6 +61,13 @@ inline constexpr std::uint32_t AttributeDirectory = 0x10;
 inline constexpr std::uint32_t AttributeArchive = 0x20;
 inline constexpr std::uint32_t AttributeNormal = 0x80;
 
+// ---- Named objects ----
+using ObjectHandle = std::uintptr_t;
+inline constexpr std::uint32_t WaitObject0 = 0;
+inline constexpr std::uint32_t WaitAbandoned = 0x80;
+inline constexpr std::uint32_t WaitTimeout = 0x102;
+inline constexpr std::uint32_t WaitFailed = 0xFFFFFFFFu;
+
 // ---- Registry ----
 using RegKey = std::uintptr_t;
 inline constexpr RegKey HkeyLocalMachine = 0x80000002u;
@@ -145,6 +152,17 @@ struct Calls {
     // FindFirstFileA, then FindClose: true when an entry matches `pattern`,
     // with its attributes; LastError tells why there is none.
     bool (*FindFirst)(const std::string& pattern, std::uint32_t& attributes);
+    // GetFullPathNameA: `path` made absolute against the current folder.
+    bool (*GetFullPathName)(const std::string& path, std::string& full);
+
+    // CreateMutexA with no security attributes, not owned: the mutex of
+    // that name, made where there is none; 0 on failure.
+    ObjectHandle (*CreateMutex)(const std::string& name);
+    // WaitForSingleObject: WaitObject0, WaitAbandoned (its last owner ended
+    // without releasing it; it is now ours), WaitTimeout or WaitFailed.
+    std::uint32_t (*WaitForObject)(ObjectHandle object, std::uint32_t milliseconds);
+    bool (*ReleaseMutex)(ObjectHandle object);
+    void (*CloseObject)(ObjectHandle object);
 
     // Each returns the system's status code: 0 for success. For
     // RegQueryValueEx `data` may be null (size request); `size` is in and
@@ -206,7 +224,8 @@ struct Calls {
 #define PM_PLATFORM_CALLS(F)                                                                                        \
     F(LastError) F(CreateFile) F(FileSize) F(ReadFile) F(WriteFile) F(FlushFileBuffers) F(SeekFile) F(SetEndOfFile) \
     F(CloseFile) F(DeleteFile) F(Sleep) F(ReplaceFile) F(MoveFileReplace) F(MoveFile) F(GetFileAttributes)                   \
-    F(SetFileAttributes) F(FindFirst) F(RegOpenKeyEx) F(RegQueryValueEx) F(RegCloseKey) F(CompareStringIgnoreCase) \
+    F(SetFileAttributes) F(FindFirst) F(GetFullPathName) F(CreateMutex) F(WaitForObject) F(ReleaseMutex)         \
+    F(CloseObject) F(RegOpenKeyEx) F(RegQueryValueEx) F(RegCloseKey) F(CompareStringIgnoreCase) \
     F(MakeSortKey) F(IsDbcsLeadByte) F(MessageBox) F(GetVersionEx) F(OpenProcessToken) F(LookupPrivilegeValue)  \
     F(AdjustTokenPrivilege) F(CloseToken) F(GetOwnModule) F(FindCommittedRegion) F(GetModuleFileName) F(LoadString) \
     F(IsDebuggerPresent) F(RaiseForDebugger) F(LastThrowAddress) F(ExitProcess) F(InstallFaultHandler)             \
@@ -256,6 +275,15 @@ inline bool SetFileAttributes(const std::string& path, std::uint32_t attributes)
 inline bool FindFirst(const std::string& pattern, std::uint32_t& attributes) {
     return Active().FindFirst(pattern, attributes);
 }
+inline bool GetFullPathName(const std::string& path, std::string& full) {
+    return Active().GetFullPathName(path, full);
+}
+inline ObjectHandle CreateMutex(const std::string& name) { return Active().CreateMutex(name); }
+inline std::uint32_t WaitForObject(ObjectHandle object, std::uint32_t milliseconds) {
+    return Active().WaitForObject(object, milliseconds);
+}
+inline bool ReleaseMutex(ObjectHandle object) { return Active().ReleaseMutex(object); }
+inline void CloseObject(ObjectHandle object) { Active().CloseObject(object); }
 inline std::int32_t RegOpenKeyEx(RegKey root, const std::string& subkey, std::uint32_t access, RegKey& key) {
     return Active().RegOpenKeyEx(root, subkey, access, key);
 }

@@ -116,6 +116,26 @@ bool FindFirst(const std::string& pattern, std::uint32_t& attributes) {
     return true;
 }
 
+bool GetFullPathName(const std::string& path, std::string& full) {
+    char buffer[MAX_PATH];
+    char* name = nullptr;
+    const DWORD length = ::GetFullPathNameA(path.c_str(), MAX_PATH, buffer, &name);
+    if (length == 0 || length >= MAX_PATH) return false;
+    full.assign(buffer, length);
+    return true;
+}
+
+ObjectHandle CreateMutex(const std::string& name) {
+    return reinterpret_cast<ObjectHandle>(::CreateMutexA(nullptr, FALSE, name.c_str()));
+}
+
+std::uint32_t WaitForObject(ObjectHandle object, std::uint32_t milliseconds) {
+    return ::WaitForSingleObject(reinterpret_cast<HANDLE>(object), milliseconds);
+}
+
+bool ReleaseMutex(ObjectHandle object) { return ::ReleaseMutex(reinterpret_cast<HANDLE>(object)) != FALSE; }
+void CloseObject(ObjectHandle object) { ::CloseHandle(reinterpret_cast<HANDLE>(object)); }
+
 std::int32_t RegOpenKeyEx(RegKey root, const std::string& subkey, std::uint32_t access, RegKey& key) {
     HKEY h = nullptr;
     const LONG status = ::RegOpenKeyExA(reinterpret_cast<HKEY>(root), subkey.c_str(), 0, access, &h);

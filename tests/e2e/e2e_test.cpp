@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <regex>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "harness.h"
@@ -529,6 +532,55 @@ INSTANTIATE_TEST_SUITE_P(EndToEnd, CutOff, ::testing::Values("", "ReplaceFileA,M
                          [](const ::testing::TestParamInfo<const char*>& p) {
                              return *p.param ? "Windows9x" : "Windows2000AndLater";
                          });
+
+// Two runs started together, 0 to 300 ms apart, as a user who starts the
+// program twice or the mail program starting it beside the user: the later
+// waits for the earlier, both show "Convert Complete!.", and the file holds
+// what one whole run writes, hidden as it was, with nothing beside it. On
+// the way of 2000 and later, and on that of 95 (the test build hiding
+// ReplaceFileA and MoveFileExA from both).
+TEST(EndToEnd, TwoRunsStartedTogetherBothSave) {
+    const std::string old = "z=1\r\nq=2\r\n";
+    const auto prepare = [&] {
+        return HomeWithConfiguration("a.bmp,x,1:2/3 1:2/4\r\nb.gif,x,2:2/2\r\n", old,
+                                     FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    };
+    Home home = prepare();
+    ExpectOneBox(Start(settings.program, settings.scratch), "Information", TextConverted, Information, 0);
+    const std::string fresh = ReadBytes(home.Cfg());
+    // The boxes of two programs at once are told apart by their process,
+    // not by the trace they share.
+    const std::string relayLog = RelayLog();
+    SetRelayLog("");
+    for (const bool on95 : {false, true}) {
+        if (on95) ::SetEnvironmentVariableA("PICTOMAP_HIDE", "ReplaceFileA,MoveFileExA");
+        const std::string& program = on95 ? settings.faultProgram : settings.program;
+        for (int pair = 0; pair < 24; pair += settings.stride) {
+            const DWORD apart = static_cast<DWORD>(pair * 37 % 300);
+            SCOPED_TRACE(std::string(on95 ? "95" : "2000 and later") + ", " + std::to_string(apart) + " ms apart");
+            home = prepare();
+            e2e::Run first;
+            std::thread earlier([&] { first = RunProgram(program, settings.scratch); });
+            ::Sleep(apart);
+            const e2e::Run second = RunProgram(program, settings.scratch);
+            earlier.join();
+            // Without the trace, Wine's boxes tell no icon: the caption does.
+            for (const e2e::Run* run : {&std::as_const(first), &second}) {
+                Check(run->problem.empty(), run->problem);
+                Check(run->exitCode == 0, "exit code " + std::to_string(run->exitCode));
+                Check(run->boxes.size() == 1 && run->boxes[0].caption == "Information" &&
+                          std::regex_match(run->boxes[0].text, std::regex(TextConverted)),
+                      std::to_string(run->boxes.size()) + " boxes, the first: " +
+                          (run->boxes.empty() ? "" : run->boxes[0].caption + ": " + run->boxes[0].text));
+            }
+            CheckEqual(ReadBytes(home.Cfg()), fresh, "configuration");
+            Check((::GetFileAttributesA(home.Cfg().c_str()) & FILE_ATTRIBUTE_HIDDEN) != 0, "no longer hidden");
+            Check(CountEntries(Join(home.root, "CFG")) == 1, "files left beside the configuration");
+        }
+    }
+    ::SetEnvironmentVariableA("PICTOMAP_HIDE", nullptr);
+    SetRelayLog(relayLog);
+}
 
 // Every system call of a whole run that can fail made to fail in turn,
 // against Windows itself: each run ends in one box, an outcome (exit code 0)

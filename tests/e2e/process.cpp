@@ -115,6 +115,7 @@ void SetRelayLog(const std::string& path) {
     TracedCalls();
 }
 
+const std::string& RelayLog() { return relayLog; }
 bool Tracing() { return !relayLog.empty(); }
 
 void TraceFunctions(const char* functions) {

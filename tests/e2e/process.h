@@ -52,9 +52,11 @@ struct Debugged {
 Debugged DebugProgram(const std::string& exe, const std::string& folder);
 
 // Wine's relay trace: the file that receives it (the standard error the
-// programs share), and the functions traced in the programs started from
-// now on (';' between names).
+// programs share; empty: none is read, as while two programs run at once),
+// and the functions traced in the programs started from now on (';'
+// between names).
 void SetRelayLog(const std::string& path);
+const std::string& RelayLog();
 bool Tracing();
 void TraceFunctions(const char* functions);
 

@@ -34,10 +34,10 @@ constexpr const char* Cfg = "CFG\\PictoCfg.cfg";
 using test::AttributesOf;
 using test::HiddenSystem;
 
-// Runs the program in a child process, cut off at cut point `cut` (0: not
-// at all) as `kind` says; gives its exit code.
-int RunProgram(const std::string& home, std::uint64_t cut, const std::function<void()>& system,
-               faults::CutKind kind = faults::CutKind::Process) {
+// Starts the program in a child process, cut off at cut point `cut` (0:
+// not at all) as `kind` says.
+pid_t Launch(const std::string& home, std::uint64_t cut, const std::function<void()>& system,
+             faults::CutKind kind = faults::CutKind::Process) {
     std::fflush(nullptr);
     const pid_t child = ::fork();
     if (child == 0) {
@@ -53,9 +53,19 @@ int RunProgram(const std::string& home, std::uint64_t cut, const std::function<v
         const ModuleEntry* modules = ProgramModules(count);
         StartProgram(modules, count, RunConversion);
     }
+    return child;
+}
+
+int ExitCode(pid_t child) {
     int status = 0;
     ::waitpid(child, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Runs the program as Launch starts it; gives its exit code.
+int RunProgram(const std::string& home, std::uint64_t cut, const std::function<void()>& system,
+               faults::CutKind kind = faults::CutKind::Process) {
+    return ExitCode(Launch(home, cut, system, kind));
 }
 
 struct Way {
@@ -90,8 +100,7 @@ std::set<std::string> LinesKept(const test::ScratchDir& dir) {
     return lines;
 }
 
-TEST(SaveCut, EveryCutLeavesTheOldOrTheNewBytes) {
-    const Way ways[] = {
+const Way ways[] = {
         {"ReplaceFileA", [] {}},
         {"MoveFileExA", [] { faults::HideSystemFunction("ReplaceFileA"); }},
         {"95, 98, Me",
@@ -112,7 +121,9 @@ TEST(SaveCut, EveryCutLeavesTheOldOrTheNewBytes) {
         {"ReplaceFileA keeping both names (1176)", [] { faults::SetReplaceFileAnswer(plat::ErrorUnableToMoveReplacement); }},
         {"ReplaceFileA leaving the old file under the backup name (1177)",
          [] { faults::SetReplaceFileAnswer(plat::ErrorUnableToMoveReplacement2); }},
-    };
+};
+
+TEST(SaveCut, EveryCutLeavesTheOldOrTheNewBytes) {
     const std::string junk("z=1\r\n\0" "9:9/8=C:\\JUNK\\y.bmp\r\n", 27);
     const Home homes[] = {
         {"no configuration", "a.bmp,N,1:2/3 1:2/4\r\nb.gif,N,2:2/2\r\n", nullptr},
@@ -248,6 +259,90 @@ TEST(SaveCut, APowerCutJustAfterTheRunKeepsTheNewText) {
                       }),
                       0);
             EXPECT_EQ(dir.Read(Cfg), "1:2/3=" + dir.Home() + "BMP\\a.bmp\r\n" + (existing ? "z=1\r\n" : ""));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace pm
+
+namespace pm {
+namespace {
+
+// Says on the pipe pipes[0] that the run is paused, and waits for a word
+// on pipes[1].
+void PauseUntilTold(void* pipes) {
+    const int* ends = static_cast<const int*>(pipes);
+    char c = 'p';
+    if (::write(ends[0], &c, 1) != 1 || ::read(ends[1], &c, 1) != 1) std::_Exit(98);
+}
+
+// Says on the pipe *pipe that the run waits for the other.
+void SayWaiting(void* pipe) {
+    if (::write(*static_cast<const int*>(pipe), "w", 1) != 1) std::_Exit(98);
+}
+
+// Two runs at once, as a user starting the program twice or the mail
+// program starting it beside the user does: the first is paused at each
+// of its calls in turn while the second runs whole, on every way. Both
+// save, and the file holds what one run writes, hidden and system as it
+// was, with nothing beside it.
+TEST(SaveCut, ASecondRunWhileTheFirstIsPausedAtEachCallLosesNothing) {
+    for (const Way& way : ways) {
+        if (way.folder || way.file) continue;  // the same calls as another way
+        SCOPED_TRACE(way.name);
+        test::ScratchDir dir;
+        dir.MakeDir("BMP");
+        dir.Write("BMP\\fmmp0000.inf", "a.bmp,N,1:2/3\r\n");
+        const auto prepare = [&] {
+            std::filesystem::remove_all(dir.Native("CFG"));
+            dir.MakeDir("CFG");
+            dir.Write(Cfg, "z=1\r\nq=2\r\n");
+            plat::SetFileAttributes(dir.Path(Cfg), HiddenSystem);
+        };
+        prepare();
+        ASSERT_EQ(RunProgram(dir.Home(), 0, way.system), 0);
+        const std::string fresh = dir.Read(Cfg);
+        for (std::uint64_t call = 1;; ++call) {
+            SCOPED_TRACE("first run paused at call " + std::to_string(call));
+            ASSERT_LT(call, 200u);
+            prepare();
+            int paused[2], go[2], told[2];
+            ASSERT_EQ(::pipe(paused) | ::pipe(go), 0);
+            // The first run says it is paused, and waits for a word to go on.
+            int pipes[2] = {paused[1], go[0]};
+            const pid_t first = Launch(dir.Home(), 0, [&] {
+                way.system();
+                faults::PauseAtCall(call, PauseUntilTold, pipes);
+            });
+            ::close(paused[1]);
+            ::close(go[0]);
+            char c = 0;
+            const bool wasPaused = ::read(paused[0], &c, 1) == 1;
+            ::close(paused[0]);
+            int second = 0;
+            if (wasPaused) {
+                // The second run tells when it waits for the first (or
+                // ends), and the first then goes on.
+                ASSERT_EQ(::pipe(told), 0);
+                const pid_t child = Launch(dir.Home(), 0, [&] {
+                    way.system();
+                    faults::WhenWaiting(SayWaiting, told + 1);
+                });
+                ::close(told[1]);
+                EXPECT_GE(::read(told[0], &c, 1), 0);
+                ::close(told[0]);
+                c = 'g';
+                EXPECT_EQ(::write(go[1], &c, 1), 1);
+                second = ExitCode(child);
+            }
+            ::close(go[1]);
+            EXPECT_EQ(ExitCode(first), 0);
+            EXPECT_EQ(second, 0);
+            EXPECT_EQ(dir.Read(Cfg), fresh);
+            EXPECT_EQ(AttributesOf(dir.Path(Cfg)) & HiddenSystem, HiddenSystem) << "attributes lost";
+            EXPECT_EQ(dir.EntryCount(), 4u) << "files left beside the configuration";
+            if (!wasPaused) break;
         }
     }
 }

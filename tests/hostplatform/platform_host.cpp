@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,9 +16,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <thread>
 
 #include "base/stringtable.h"
 #include "hostplatform/hostplatform.h"
@@ -41,6 +45,8 @@ struct State {
     std::uint32_t lastError = 0;
     std::map<plat::FileHandle, OpenFile> files;
     plat::FileHandle nextFile = 1;
+    std::map<plat::ObjectHandle, int> mutexes;  // each a lock file's descriptor
+    plat::ObjectHandle nextMutex = 0x3000;
     std::map<std::string, RegistryKey> keys;  // lower-case paths
     std::map<plat::RegKey, std::string> openKeys;
     plat::RegKey nextKey = 0x1000;
@@ -384,6 +390,87 @@ bool FindFirst(const std::string& pattern, std::uint32_t& attributes) {
     return true;
 }
 
+bool GetFullPathName(const std::string& path, std::string& full) {
+    if (!path.empty() && path[0] == '/') {
+        full = path;
+        return true;
+    }
+    char here[4096];
+    if (!::getcwd(here, sizeof here)) return Fail(ErrnoToError(errno));
+    full = std::string(here) + "/" + path;
+    return !TooLong(full) || Fail(ErrorFilenameExcedRange);
+}
+
+// ---- Named objects ----
+
+namespace {
+
+// The system's namespace of named objects: a folder of lock files, made by
+// the test program and shared with the processes it forks. A
+// mutex is an exclusive flock of its file, so that it is given up when its
+// process ends, as Windows gives up a mutex its owner left.
+const char* ObjectFolder() {
+    static char folder[] = "/tmp/pictomap-objects-XXXXXX";
+    static const pid_t maker = [] {
+        if (!::mkdtemp(folder)) folder[0] = '\0';
+        std::atexit([] {
+            if (::getpid() == maker && folder[0]) std::filesystem::remove_all(folder);
+        });
+        return ::getpid();
+    }();
+    return folder;
+}
+// Made as the test program starts, so that the runs it forks share it.
+const char* const objectFolder = ObjectFolder();
+
+}  // namespace
+
+ObjectHandle CreateMutex(const std::string& name) {
+    std::string file = name;
+    std::replace(file.begin(), file.end(), '\\', '!');
+    const int fd = ::open((std::string(objectFolder) + "/" + file).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        Fail(ErrnoToError(errno));
+        return 0;
+    }
+    const ObjectHandle handle = Host().nextMutex++;
+    Host().mutexes[handle] = fd;
+    Host().lastError = ErrorSuccess;
+    return handle;
+}
+
+// Waits for real, the only call of the stand-in that does: another process
+// holds the mutex.
+std::uint32_t WaitForObject(ObjectHandle object, std::uint32_t milliseconds) {
+    const auto it = Host().mutexes.find(object);
+    if (it == Host().mutexes.end()) {
+        Fail(6);  // ERROR_INVALID_HANDLE
+        return WaitFailed;
+    }
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (::flock(it->second, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK) {
+            Fail(ErrnoToError(errno));
+            return WaitFailed;
+        }
+        if (std::chrono::steady_clock::now() >= until) return WaitTimeout;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return WaitObject0;
+}
+
+bool ReleaseMutex(ObjectHandle object) {
+    const auto it = Host().mutexes.find(object);
+    return (it != Host().mutexes.end() && ::flock(it->second, LOCK_UN) == 0) || Fail(288);  // ERROR_NOT_OWNER
+}
+
+void CloseObject(ObjectHandle object) {
+    const auto it = Host().mutexes.find(object);
+    if (it == Host().mutexes.end()) return;
+    ::close(it->second);
+    Host().mutexes.erase(it);
+}
+
 // ---- Registry ----
 
 std::int32_t RegOpenKeyEx(RegKey root, const std::string& subkey, std::uint32_t access, RegKey& key) {
@@ -580,6 +667,7 @@ int OpenFiles() { return static_cast<int>(Host().files.size()); }
 std::uint64_t SleptMilliseconds() { return Host().slept; }
 void Reset() {
     for (auto& [handle, file] : Host().files) ::close(file.fd);
+    for (auto& [handle, fd] : Host().mutexes) ::close(fd);
     Host() = State{};
 }
 

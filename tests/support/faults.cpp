@@ -43,6 +43,11 @@ struct Switches {
     std::uint64_t cutAt = 0;
     CutKind cutKind = CutKind::Process;
     bool powerCutAtExit = false;
+    std::uint64_t pauseAt = 0;
+    void (*pause)(void*) = nullptr;
+    void* pauseContext = nullptr;
+    void (*whenWaiting)(void*) = nullptr;
+    void* waitingContext = nullptr;
     std::uint64_t allocations = 0;
     std::uint64_t failAllocationAt = 0;
     // The error of the last call, when it was one made to fail.
@@ -152,6 +157,10 @@ void Renamed(const std::string& from, const std::string& to) {
 bool MadeToFail(const char* name) {
     Switches& w = W();
     ++w.calls;
+    if (w.pauseAt != 0 && w.calls == w.pauseAt) {
+        Inside inside;
+        w.pause(w.pauseContext);
+    }
     if (w.failing.count(std::string_view(name))) return true;
     if (w.failAt == 0 || (w.calls != w.failAt && w.calls != w.alsoFailAt)) return false;
     if (!w.failedCall.empty()) w.failedCall += ", ";
@@ -374,6 +383,41 @@ bool FindFirst(const std::string& pattern, std::uint32_t& attributes) {
     return Pass(&Calls::FindFirst, pattern, attributes);
 }
 
+bool GetFullPathName(const std::string& path, std::string& full) {
+    if (MadeToFail("GetFullPathName")) return Fail(ErrorAccessDenied);
+    return Pass(&Calls::GetFullPathName, path, full);
+}
+
+ObjectHandle CreateMutex(const std::string& name) {
+    if (MadeToFail("CreateMutex")) {
+        Fail(ErrorAccessDenied);
+        return 0;
+    }
+    return Pass(&Calls::CreateMutex, name);
+}
+
+// With WhenWaiting set, a wait that cannot be had at once tells so first.
+std::uint32_t WaitForObject(ObjectHandle object, std::uint32_t milliseconds) {
+    if (MadeToFail("WaitForSingleObject")) {
+        Fail(ErrorAccessDenied);
+        return WaitFailed;
+    }
+    if (W().whenWaiting) {
+        const std::uint32_t now = Pass(&Calls::WaitForObject, object, 0);
+        if (now != WaitTimeout) return now;
+        Inside inside;
+        W().whenWaiting(W().waitingContext);
+    }
+    return Pass(&Calls::WaitForObject, object, milliseconds);
+}
+
+bool ReleaseMutex(ObjectHandle object) {
+    if (MadeToFail("ReleaseMutex")) return Fail(ErrorAccessDenied);
+    return Pass(&Calls::ReleaseMutex, object);
+}
+
+void CloseObject(ObjectHandle object) { Pass(&Calls::CloseObject, object); }
+
 std::int32_t RegOpenKeyEx(RegKey root, const std::string& subkey, std::uint32_t access, RegKey& key) {
     if (MadeToFail("RegOpenKeyEx")) return ErrorAccessDenied;
     return Pass(&Calls::RegOpenKeyEx, root, subkey, access, key);
@@ -509,6 +553,18 @@ void CutAt(std::uint64_t n, CutKind kind) {
 }
 
 void PowerCutAtExit() { W().powerCutAtExit = true; }
+
+void PauseAtCall(std::uint64_t n, void (*pause)(void*), void* context) {
+    W().calls = 0;
+    W().pauseAt = pause ? n : 0;
+    W().pause = pause;
+    W().pauseContext = context;
+}
+
+void WhenWaiting(void (*told)(void*), void* context) {
+    W().whenWaiting = told;
+    W().waitingContext = context;
+}
 
 void FailAllocation(std::uint64_t n) {
     W().allocations = 0;

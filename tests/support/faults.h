@@ -69,6 +69,14 @@ void CutAt(std::uint64_t n, CutKind kind = CutKind::Process);
 // reported success wrote and did not flush is lost.
 void PowerCutAtExit();
 
+// At the call numbered `n` (from 1, counted as FailCall counts them),
+// `pause(context)` is called first: another run may go on meanwhile.
+// (Plain functions: the test build of the program has no std::function.)
+void PauseAtCall(std::uint64_t n, void (*pause)(void*), void* context);
+// `told(context)` is called before a wait for a named object that another
+// holds.
+void WhenWaiting(void (*told)(void*), void* context);
+
 // Files opened through the layer and not yet closed.
 int OpenFiles();
 

@@ -1,11 +1,16 @@
 // The save with every call it makes failing in turn, on each way a save can
-// take: against the host stand-in, and against Windows itself under Wine.
+// take, and the lock that lets one run at a time save: against the host
+// stand-in, and against Windows itself under Wine.
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <functional>
+#include <mutex>
+#include <thread>
 
 #include "base/failure.h"
 #include "runtime/filesave.h"
+#include "runtime/runlock.h"
 #include "support/files.h"
 #include "support.h"
 #include "support/failure_of.h"
@@ -86,6 +91,53 @@ TEST(SaveFaults, AFailedSaveLeavesTheOldBytesAndASuccessfulOneTheNew) {
             }
         }
     }
+}
+
+// One run at a time per file. The lock's name is one for every spelling
+// that Windows takes for the same path; a second taker waits while the
+// first holds it (on another thread: a mutex is its owner thread's), then
+// gives up with "Cannot open file", and takes it once it is given up.
+TEST(RunLock, OneSpellingOneNameAndOneHolder) {
+    const struct {
+        const char *a, *b;
+        bool same;
+    } names[] = {
+        {"C:\\Mail\\CFG\\PictoCfg.cfg", "c:\\mail\\cfg\\PICTOCFG.CFG", true},
+        {"C:\\Mail\\CFG\\PictoCfg.cfg", "C:/Mail/CFG/PictoCfg.cfg", true},
+        {"C:\\Mail\\CFG\\PictoCfg.cfg", "C:\\Mail2\\CFG\\PictoCfg.cfg", false},
+        {"C:\\Mail\\CFG\\PictoCfg.cfg", "D:\\Mail\\CFG\\PictoCfg.cfg", false},
+    };
+    for (const auto& n : names) {
+        EXPECT_EQ(RunLockName(n.a) == RunLockName(n.b), n.same) << n.a << " " << n.b;
+        EXPECT_EQ(RunLockName(n.a).size(), 25u);
+    }
+
+    test::ScratchDir dir;
+    const std::string path = dir.Path("PictoCfg.cfg");
+    std::mutex m;
+    std::condition_variable changed;
+    int stage = 0;
+    const auto reach = [&](int next) {
+        std::lock_guard<std::mutex> hold(m);
+        stage = next;
+        changed.notify_all();
+    };
+    const auto await = [&](int wanted) {
+        std::unique_lock<std::mutex> hold(m);
+        changed.wait(hold, [&] { return stage == wanted; });
+    };
+    std::thread first([&] {
+        RunLock lock;
+        lock.Take(path);
+        reach(1);
+        await(2);
+    });
+    await(1);
+    RunLock second;
+    EXPECT_EQ(test::FailureOf([&] { second.Take(path, 50); }), "EFOpenError: Cannot open file " + path);
+    reach(2);
+    first.join();
+    EXPECT_EQ(test::FailureOf([&] { second.Take(path, 50); }), "");
 }
 
 }  // namespace
