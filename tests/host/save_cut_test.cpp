@@ -35,15 +35,18 @@ using test::AttributesOf;
 using test::HiddenSystem;
 
 // Starts the program in a child process, cut off at cut point `cut` (0:
-// not at all) as `kind` says.
+// not at all) as `kind` says. The leak check at its end scans the whole
+// heap of the test program: it is made where `leakCheck` says (one whole
+// run of each home), not at every cut.
 pid_t Launch(const std::string& home, std::uint64_t cut, const std::function<void()>& system,
-             faults::CutKind kind = faults::CutKind::Process) {
+             faults::CutKind kind = faults::CutKind::Process, bool leakCheck = false) {
     std::fflush(nullptr);
     const pid_t child = ::fork();
     if (child == 0) {
-        // The boxes and the leak check are other tests' business.
+        // The boxes are other tests' business.
         std::freopen("/dev/null", "w", stderr);
         host::Reset();
+        host::SetLeakCheckAtExit(leakCheck);
         faults::Reset();
         host::SetRegistryValue(HomeKey, HomeValue, plat::RegSz, home + std::string(1, '\0'));
         system();
@@ -64,11 +67,12 @@ int ExitCode(pid_t child) {
 
 // Runs the program as Launch starts it; gives its exit code.
 int RunProgram(const std::string& home, std::uint64_t cut, const std::function<void()>& system,
-               faults::CutKind kind = faults::CutKind::Process) {
-    return ExitCode(Launch(home, cut, system, kind));
+               faults::CutKind kind = faults::CutKind::Process, bool leakCheck = false) {
+    return ExitCode(Launch(home, cut, system, kind, leakCheck));
 }
 
 struct Way {
+    const char* id;  // the test's name
     const char* name;
     std::function<void()> system;
     const char* folder = nullptr;  // made beside the configuration
@@ -100,15 +104,17 @@ std::set<std::string> LinesKept(const test::ScratchDir& dir) {
     return lines;
 }
 
+// Each way a sweep takes, a test of its own, so that the sweeps share out
+// over the shards of the suite.
 const Way ways[] = {
-        {"ReplaceFileA", [] {}},
-        {"MoveFileExA", [] { faults::HideSystemFunction("ReplaceFileA"); }},
-        {"95, 98, Me",
+        {"ReplaceFileA", "ReplaceFileA", [] {}},
+        {"MoveFileExA", "MoveFileExA", [] { faults::HideSystemFunction("ReplaceFileA"); }},
+        {"Windows9x", "95, 98, Me",
          [] {
              faults::HideSystemFunction("ReplaceFileA");
              faults::HideSystemFunction("MoveFileExA");
          }},
-        {"95, 98, Me, a folder with the backup's name",
+        {"Windows9xFolderAtTheBackupName", "95, 98, Me, a folder with the backup's name",
          [] {
              faults::HideSystemFunction("ReplaceFileA");
              faults::HideSystemFunction("MoveFileExA");
@@ -116,14 +122,19 @@ const Way ways[] = {
          "CFG\\PictoCfg.~BK"},
         // A leftover temporary file whose removal waits for a scanner: its
         // name is passed over, the save never goes in place.
-        {"a leftover PictoCfg.~00 held",
+        {"HeldLeftoverTemporaryFile", "a leftover PictoCfg.~00 held",
          [] { faults::HoldFile("PictoCfg.~00", plat::ErrorAccessDenied, 1000); }, nullptr, "CFG\\PictoCfg.~00"},
-        {"ReplaceFileA keeping both names (1176)", [] { faults::SetReplaceFileAnswer(plat::ErrorUnableToMoveReplacement); }},
-        {"ReplaceFileA leaving the old file under the backup name (1177)",
+        {"ReplaceFileA1176", "ReplaceFileA keeping both names (1176)", [] { faults::SetReplaceFileAnswer(plat::ErrorUnableToMoveReplacement); }},
+        {"ReplaceFileA1177", "ReplaceFileA leaving the old file under the backup name (1177)",
          [] { faults::SetReplaceFileAnswer(plat::ErrorUnableToMoveReplacement2); }},
 };
 
-TEST(SaveCut, EveryCutLeavesTheOldOrTheNewBytes) {
+void PrintTo(const Way& way, std::ostream* out) { *out << way.name; }
+
+class OnEachWay : public ::testing::TestWithParam<Way> {};
+
+TEST_P(OnEachWay, EveryCutLeavesTheOldOrTheNewBytes) {
+    const Way& way = GetParam();
     const std::string junk("z=1\r\n\0" "9:9/8=C:\\JUNK\\y.bmp\r\n", 27);
     const Home homes[] = {
         {"no configuration", "a.bmp,N,1:2/3 1:2/4\r\nb.gif,N,2:2/2\r\n", nullptr},
@@ -138,16 +149,14 @@ TEST(SaveCut, EveryCutLeavesTheOldOrTheNewBytes) {
         {"two backups kept beside", "a.bmp,N,1:2/3\r\n", "n=5\r\n", "z=1\r\nn=5\r\n", "y=7\r\nn=5\r\n", true},
     };
     // The next run on another Windows: 95 after a later one, 2000 after 95.
-    const auto other = [](const Way& way) -> std::function<void()> {
-        if (std::string(way.name).rfind("95", 0) == 0) return [] {};
-        return [] {
-            faults::HideSystemFunction("ReplaceFileA");
-            faults::HideSystemFunction("MoveFileExA");
-        };
+    const bool on95 = std::string(way.name).rfind("95", 0) == 0;
+    const std::function<void()> other = [on95] {
+        if (on95) return;
+        faults::HideSystemFunction("ReplaceFileA");
+        faults::HideSystemFunction("MoveFileExA");
     };
     int cuts = 0;
     for (const faults::CutKind kind : {faults::CutKind::Process, faults::CutKind::Power}) {
-    for (const Way& way : ways) {
         for (const Home& h : homes) {
             if (h.backup && way.folder) continue;  // the folder has the backup's name
             SCOPED_TRACE(std::string(way.name) + ", " + h.name +
@@ -168,7 +177,7 @@ TEST(SaveCut, EveryCutLeavesTheOldOrTheNewBytes) {
                 if (way.file) dir.Write(way.file, "stale");
             };
             prepare();
-            ASSERT_EQ(RunProgram(dir.Home(), 0, way.system), 0);
+            ASSERT_EQ(RunProgram(dir.Home(), 0, way.system, faults::CutKind::Process, true), 0);
             const std::string fresh = dir.Read(Cfg);
             ASSERT_FALSE(fresh.empty());
             std::set<std::string> before = Lines(old);
@@ -220,7 +229,7 @@ TEST(SaveCut, EveryCutLeavesTheOldOrTheNewBytes) {
                     SCOPED_TRACE(same ? "next run on the same Windows" : "next run on another Windows");
                     std::filesystem::remove_all(cfg);
                     std::filesystem::copy(saved, cfg, std::filesystem::copy_options::recursive);
-                    ASSERT_EQ(RunProgram(dir.Home(), 0, same ? way.system : other(way)), 0);
+                    ASSERT_EQ(RunProgram(dir.Home(), 0, same ? way.system : other), 0);
                     EXPECT_EQ(dir.Read(Cfg), fresh);
                     if (h.hidden) {
                         EXPECT_EQ(AttributesOf(dir.Path(Cfg)) & HiddenSystem, HiddenSystem) << "attributes lost";
@@ -231,7 +240,6 @@ TEST(SaveCut, EveryCutLeavesTheOldOrTheNewBytes) {
                 }
             }
         }
-    }
     }
     std::printf("%d cuts\n", cuts);
 }
@@ -287,10 +295,10 @@ void SayWaiting(void* pipe) {
 // of its calls in turn while the second runs whole, on every way. Both
 // save, and the file holds what one run writes, hidden and system as it
 // was, with nothing beside it.
-TEST(SaveCut, ASecondRunWhileTheFirstIsPausedAtEachCallLosesNothing) {
-    for (const Way& way : ways) {
-        if (way.folder || way.file) continue;  // the same calls as another way
-        SCOPED_TRACE(way.name);
+TEST_P(OnEachWay, ASecondRunWhileTheFirstIsPausedAtEachCallLosesNothing) {
+    const Way& way = GetParam();
+    if (way.folder || way.file) GTEST_SKIP() << "the calls of another way";
+    {
         test::ScratchDir dir;
         dir.MakeDir("BMP");
         dir.Write("BMP\\fmmp0000.inf", "a.bmp,N,1:2/3\r\n");
@@ -301,7 +309,7 @@ TEST(SaveCut, ASecondRunWhileTheFirstIsPausedAtEachCallLosesNothing) {
             plat::SetFileAttributes(dir.Path(Cfg), HiddenSystem);
         };
         prepare();
-        ASSERT_EQ(RunProgram(dir.Home(), 0, way.system), 0);
+        ASSERT_EQ(RunProgram(dir.Home(), 0, way.system, faults::CutKind::Process, true), 0);
         const std::string fresh = dir.Read(Cfg);
         for (std::uint64_t call = 1;; ++call) {
             SCOPED_TRACE("first run paused at call " + std::to_string(call));
@@ -346,6 +354,9 @@ TEST(SaveCut, ASecondRunWhileTheFirstIsPausedAtEachCallLosesNothing) {
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(SaveCut, OnEachWay, ::testing::ValuesIn(ways),
+                         [](const ::testing::TestParamInfo<Way>& p) { return std::string(p.param.id); });
 
 }  // namespace
 }  // namespace pm

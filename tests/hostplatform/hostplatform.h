@@ -60,7 +60,10 @@ void SetDebuggerPresent(bool present);
 // ExitProcess on the host writes every box shown so far to standard
 // error, one line each ("box <style> [<caption>] [<text>]", line feeds in the text shown as
 // |), and ends the process with the code: death tests read both. Built with
-// AddressSanitizer, it first checks for leaks and ends with 99 on one.
+// AddressSanitizer, it first checks for leaks and ends with 99 on one,
+// unless told not to (until Reset): the check scans the whole heap, which
+// the sweeps that fork a run at every cut need not pay each time.
+void SetLeakCheckAtExit(bool check);
 
 // ---- Files ----
 int OpenFiles();  // file handles opened and not yet closed
