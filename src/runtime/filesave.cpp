@@ -320,10 +320,10 @@ std::vector<std::string> RecoverInterruptedSave(const std::string& path, Patienc
         const auto back = unmarked != found.end() ? unmarked : found.begin();
         const Found restored = *back;
         found.erase(back);
-        std::uint32_t wanted = restored.attributes & ~(plat::AttributeReadOnly | plat::AttributeNormal);
+        std::uint32_t wanted = restored.attributes & ~plat::AttributeNormal;
         for (const Found& backup : found) wanted |= backup.attributes & KeptAttributes;
-        if (wanted != (restored.attributes & ~plat::AttributeNormal) &&
-            !plat::SetFileAttributes(restored.name, wanted ? wanted : plat::AttributeNormal) && marked(restored))
+        if ((marked(restored) || wanted != (restored.attributes & ~plat::AttributeNormal)) &&
+            !ClearReadOnly(restored.name, wanted) && marked(restored))
             RaiseCannotOpen(restored.name);
         if (!Retried(patience, [&] { return plat::MoveFile(restored.name, path); })) RaiseCannotOpen(restored.name);
     }
