@@ -110,6 +110,7 @@ int RunMerge(const std::string& dir) {
             ++offered;
         });
     }
+    configuration.FinishMerges();
     const long total = configuration.LineCount();
     const double merged = Seconds(start);
     const std::string text = configuration.ComposeText();

@@ -9,8 +9,9 @@
 
 namespace pm {
 
-// The entry's time plays no part: a file dated before 1980 or after 2107
-// is still there, and its lines must not be lost.
+// The index is looked for by a search; the save asks of its names another
+// way, on purpose (FileThere, in filesave.cpp, says why). The entry's time
+// plays no part: a file dated before 1980 or after 2107 is still there.
 bool FileExists(const std::string& path) {
     std::uint32_t attributes = 0;
     return plat::FindFirst(path, attributes) && !(attributes & plat::AttributeDirectory);
@@ -47,6 +48,7 @@ void RunConversion() {
         // made at once.
         configuration.ExpectMerges(static_cast<std::size_t>(indexLines));
         for (std::int32_t i = 0; i < indexLines; ++i) reader.ForEachPair(index.LineView(i), merge);
+        configuration.FinishMerges();
 
         saved = configuration.LineCount() >= 1;
         if (saved) file.Save(configuration);

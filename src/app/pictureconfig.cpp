@@ -6,18 +6,6 @@
 namespace pm {
 namespace {
 
-// Where the folder cannot be searched (it may not be listed), the file
-// itself is asked. Where even that cannot tell, the file might be there:
-// taking it as missing would rewrite it from the index alone.
-bool ConfigurationExists(const std::string& path) {
-    std::uint32_t attributes = 0;
-    if (plat::FindFirst(path, attributes)) return !(attributes & plat::AttributeDirectory);
-    if (plat::NoSuchFile(plat::LastError())) return false;
-    if (plat::GetFileAttributes(path, attributes)) return !(attributes & plat::AttributeDirectory);
-    if (plat::NoSuchFile(plat::LastError())) return false;
-    RaiseCannotOpen(path);
-}
-
 // What a backup beside the file holds for the configuration.
 enum class BackupLines { AllInTheFile, Added, Unreadable };
 
@@ -31,21 +19,21 @@ BackupLines AddBackupLines(LineList& configuration, const std::string& backup, P
     } catch (const EStreamError&) {
         return BackupLines::Unreadable;
     }
-    return configuration.AddLinesMissingFrom(saved) > 0 ? BackupLines::Added : BackupLines::AllInTheFile;
+    return configuration.SortAndAddMissingLinesOf(saved) > 0 ? BackupLines::Added : BackupLines::AllInTheFile;
 }
 
 }  // namespace
 
 void ConfigurationFile::Load(LineList& configuration) {
     lock_.Take(path_);
-    std::vector<std::string> backups = RecoverInterruptedSave(path_, patience_);
-    if (ConfigurationExists(path_)) configuration.ReadLines(path_, patience_);
+    Recovery recovery = RecoverInterruptedSave(path_, patience_);
+    if (recovery.fileThere) configuration.ReadLines(path_, patience_);
     // Prepared before any backup is weighed, so that the file's own lines
     // stand exactly as a run without a backup leaves them; a backup's lines
     // are then only added. A leftover goes at once, so that the save has
     // its backup name.
     PrepareConfiguration(configuration);
-    for (std::string& backup : backups) {
+    for (std::string& backup : recovery.backups) {
         switch (AddBackupLines(configuration, backup, patience_)) {
         case BackupLines::AllInTheFile: DiscardBackup(backup, patience_); break;
         case BackupLines::Added: backups_.push_back(std::move(backup)); break;
@@ -54,7 +42,7 @@ void ConfigurationFile::Load(LineList& configuration) {
     }
 }
 
-void ConfigurationFile::Save(LineList& configuration) {
+void ConfigurationFile::Save(const LineList& configuration) {
     const std::string text = configuration.ComposeText();
     SaveTextFile(path_, text.data(), text.size(), patience_);
     for (const std::string& backup : backups_) DiscardBackup(backup, patience_);

@@ -23,14 +23,9 @@ inline constexpr const char* ConfigurationFileName = "CFG\\PictoCfg.cfg";
 // lock: another run waits for it (runlock.h). The run's patience for calls
 // refused a moment (a scanner) serves all of it.
 //
-// A backup found beside the file (PictoCfg.~BK, ~BL or ~BM, left by a
-// save that was cut short or failed) is never simply removed: the file may
-// have been made since by someone else. The lines it holds beyond the
-// file's (letter case aside, repeats counted) are loaded with the file's,
-// so the saved file holds them; only after the save is the backup
-// removed. One whose lines the file holds already is a leftover of a save
-// that placed the file, and is removed at once. RecoverInterruptedSave
-// (filesave.h) has the whole table.
+// What is done with the backups found beside the file is the table of
+// RecoverInterruptedSave (filesave.h); the weighing of their lines is done
+// here, in Load.
 class ConfigurationFile {
 public:
     ConfigurationFile(std::string path, Patience& patience) : path_(std::move(path)), patience_(patience) {}
@@ -42,7 +37,7 @@ public:
     void Load(LineList& configuration);
     // Writes every line, CR LF ended, in place of the file; then removes
     // the backups whose lines it holds, and gives up the lock.
-    void Save(LineList& configuration);
+    void Save(const LineList& configuration);
 
 private:
     std::string path_;
@@ -54,7 +49,7 @@ private:
 // Sorts the lines and switches the list to sorted mode, repeats ignored.
 void PrepareConfiguration(LineList& configuration);
 // Adds the line Address=Path at its place unless an equal line is present
-// (merged in with the others when the list is next counted or written). It
+// (merged in with the others by the list's FinishMerges). It
 // keeps its line buffer from one pair to the next.
 class PairMerger {
 public:

@@ -24,7 +24,7 @@ struct Save {
     // allocates until it has its place or is gone.
     std::string backups[BackupNames];
     // A free backup name for ReplaceFileA, which would overwrite a file of
-    // that name (a backup kept from an earlier run); empty: none is free.
+    // that name (a backup kept from an earlier run); null: none is free.
     const std::string* replaceBackup = nullptr;
     bool existed = false;
     bool attributesKnown = false;
@@ -52,11 +52,28 @@ bool ReadAll(plat::FileHandle file, char* bytes, std::uint32_t count) {
 
 bool Exists(std::uint32_t error) { return error == plat::ErrorFileExists || error == plat::ErrorAlreadyExists; }
 
-// Whether nothing, for certain, has the name `name`: its attributes are
-// refused as for a missing file (a name that cannot be asked may be taken).
+// What has the name `name`, by its attributes: every question the save
+// and its recovery ask of a name. Unknown where they are refused otherwise
+// than as for a missing file: such a name may be taken, and is neither
+// used nor counted as free. With a patience, a refusal for a moment is
+// asked again.
+//
+// The only other such question is the run's of the index (FileExists, in
+// conversion.cpp), which differs on purpose: it is a search, as the index
+// was always looked for (a name with wildcards finds a match), and an
+// index that cannot be seen is reported missing, since nothing is written
+// then. Here a name that cannot be seen could hold a user's lines.
+enum class There { File, Folder, Nothing, Unknown };
+There WhatIsThere(const std::string& name, std::uint32_t& attributes, Patience* patience = nullptr) {
+    const auto ask = [&] { return plat::GetFileAttributes(name, attributes); };
+    if (patience ? Retried(*patience, ask) : ask())
+        return attributes & plat::AttributeDirectory ? There::Folder : There::File;
+    return plat::NoSuchFile(plat::LastError()) ? There::Nothing : There::Unknown;
+}
+
 bool NothingThere(const std::string& name) {
     std::uint32_t attributes = 0;
-    return !plat::GetFileAttributes(name, attributes) && plat::NoSuchFile(plat::LastError());
+    return WhatIsThere(name, attributes) == There::Nothing;
 }
 
 // Sets `attributes` without the read-only bit on the file `name`.
@@ -232,7 +249,7 @@ void RewriteInPlace(const Save& save) {
     if (!file.Valid()) CannotCreate(save);
     const plat::FileHandle h = file.Get();
     std::uint64_t size = 0;
-    if (!plat::FileSize(h, size) || size > 0x7FFFFFFF) CannotWrite();
+    if (!plat::BytesToEnd(h, size) || size > 0x7FFFFFFF) CannotWrite();
     const auto oldLength = static_cast<std::uint32_t>(size);
     const auto old = std::make_unique<char[]>(oldLength + 1);
     if (!ReadAll(h, old.get(), oldLength)) CannotWrite();
@@ -277,17 +294,14 @@ std::string BackupName(const std::string& path, unsigned n) {
     return n < BackupNames ? SpareName(path, 'B', static_cast<char>('K' + n)) : std::string();
 }
 
-std::vector<std::string> RecoverInterruptedSave(const std::string& path, Patience& patience) {
-    // Whether a file of that name is there, asked again while refused for
-    // a moment; a folder is not.
-    enum class There { Yes, No, Unknown };
-    const auto there = [&](const std::string& name, std::uint32_t& attributes) {
-        if (Retried(patience, [&] { return plat::GetFileAttributes(name, attributes); }))
-            return attributes & plat::AttributeDirectory ? There::No : There::Yes;
-        return plat::NoSuchFile(plat::LastError()) ? There::No : There::Unknown;
+Recovery RecoverInterruptedSave(const std::string& path, Patience& patience) {
+    // Whether a file of that name is there; a folder is not.
+    const auto fileThere = [&](const std::string& name, std::uint32_t& attributes) {
+        const There there = WhatIsThere(name, attributes, &patience);
+        return there == There::Folder ? There::Nothing : there;
     };
     std::uint32_t attributes = 0;
-    const There file = there(path, attributes);
+    const There file = fileThere(path, attributes);
     if (file == There::Unknown) RaiseCannotOpen(path);
     struct Found {
         std::string name;
@@ -298,16 +312,19 @@ std::vector<std::string> RecoverInterruptedSave(const std::string& path, Patienc
     for (unsigned n = 0; n < BackupNames; ++n) {
         std::string name = BackupName(path, n);
         if (name.empty() || SameName(name, path)) continue;
-        const There saved = there(name, attributes);
-        if (saved == There::Yes) found.push_back({std::move(name), attributes});
+        const There saved = fileThere(name, attributes);
+        if (saved == There::File) found.push_back({std::move(name), attributes});
         else if (saved == There::Unknown && unseen.empty()) unseen = std::move(name);
     }
     const auto marked = [](const Found& backup) { return (backup.attributes & plat::AttributeReadOnly) != 0; };
 
-    if (file == There::No) {
+    Recovery recovery;
+    recovery.fileThere = true;
+    if (file == There::Nothing) {
         if (found.empty()) {
             if (!unseen.empty()) RaiseCannotOpen(unseen);
-            return {};
+            recovery.fileThere = false;
+            return recovery;
         }
         // Every backup is an old text of the file: any of them may take its
         // name, and the others' lines are weighed beside it. An unmarked one
@@ -327,12 +344,11 @@ std::vector<std::string> RecoverInterruptedSave(const std::string& path, Patienc
             RaiseCannotOpen(restored.name);
         if (!Retried(patience, [&] { return plat::MoveFile(restored.name, path); })) RaiseCannotOpen(restored.name);
     }
-    std::vector<std::string> beside;
     for (Found& backup : found) {
         if (marked(backup)) DiscardBackup(backup.name, patience);
-        else beside.push_back(std::move(backup.name));
+        else recovery.backups.push_back(std::move(backup.name));
     }
-    return beside;
+    return recovery;
 }
 
 void DiscardBackup(const std::string& backup, Patience& patience) {

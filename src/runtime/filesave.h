@@ -66,8 +66,8 @@ enum class SaveWay {
 SaveWay SaveTextFile(const std::string& path, const char* text, std::size_t length, Patience& patience);
 
 // Finishes a save of `path` that was cut short while the old file stood
-// under a backup name, and gives the backups beside the file whose lines
-// the caller must weigh. A backup marked read-only is a finished save's
+// under a backup name; tells whether the file is there now, and gives the
+// backups beside it whose lines the caller must weigh. A backup marked read-only is a finished save's
 // leftover: a copy of a text whose lines the file received. Each row is
 // what the folder may hold when a run starts:
 //
@@ -90,7 +90,11 @@ SaveWay SaveTextFile(const std::string& path, const char* text, std::size_t leng
 //   unknown                     EFOpenError for the file
 //
 // Where a backup cannot be renamed back, EFOpenError names it.
-std::vector<std::string> RecoverInterruptedSave(const std::string& path, Patience& patience);
+struct Recovery {
+    bool fileThere = false;
+    std::vector<std::string> backups;
+};
+Recovery RecoverInterruptedSave(const std::string& path, Patience& patience);
 // Removes a backup whose lines the file holds. Where it stays (another
 // program holds it), it is marked read-only, so that no later run takes
 // its lines back; a marked one is removed by way of a temporary name, so

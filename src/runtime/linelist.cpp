@@ -140,12 +140,18 @@ void LineList::Clear() {
     chunkLeft_ = 0;
 }
 
-std::int32_t LineList::LineCount() {
-    FoldMerged();
+// Counting, reading and writing come after FinishMerges: lines still
+// waiting are a fault of the caller, told rather than left out.
+void LineList::CheckNoneWaiting() const {
+    if (!merged_.empty()) Raise<EStringListError>("Lines wait to be merged");
+}
+
+std::int32_t LineList::LineCount() const {
+    CheckNoneWaiting();
     return static_cast<std::int32_t>(lines_.size());
 }
 
-std::string_view LineList::LineView(std::int32_t index) {
+std::string_view LineList::LineView(std::int32_t index) const {
     if (index < 0 || index >= LineCount()) {
         Raise<EStringListError>("List index out of bounds (" + std::to_string(index) + ")");
     }
@@ -194,9 +200,9 @@ void LineList::Quicksort(std::ptrdiff_t left, std::ptrdiff_t right) {
     }
 }
 
-std::int32_t LineList::AddLinesMissingFrom(LineList& other) {
+std::int32_t LineList::SortAndAddMissingLinesOf(LineList& other) {
     SetSortedMode(true);
-    FoldMerged();
+    FinishMerges();
     other.SortLines();
     other.EnsureKeys();
     // One pass over both: the lines here are taken over in their order,
@@ -228,7 +234,7 @@ void LineList::SetSortedMode(bool sorted) {
         EnsureKeys();
         sorted_ = true;
     } else {
-        FoldMerged();
+        FinishMerges();
         sorted_ = false;
     }
 }
@@ -247,7 +253,7 @@ std::int32_t LineList::AddLine(std::string_view line) {
 // first operand, stopping at the first equal entry met. A line equal to one
 // present is not added; any other goes in front of the first entry above it.
 std::int32_t LineList::AddSorted(const Line& line) {
-    FoldMerged();
+    FinishMerges();
     CheckFitsInt32(lines_.size() + 1);
     std::ptrdiff_t lo = 0, hi = static_cast<std::ptrdiff_t>(lines_.size()) - 1;
     while (lo <= hi) {
@@ -307,7 +313,7 @@ void LineList::ExpectMerges(std::size_t count) {
 // added leads its group), then merge them with the list in one pass,
 // dropping a new line equal to a line of the list or to the new line just
 // taken. Every comparison of the pass moves on in one of the two.
-void LineList::FoldMerged() {
+void LineList::FinishMerges() {
     ForgetKnownLines();
     if (merged_.empty()) return;
     // Room expected but left unused (lines that gave nothing to merge) goes
@@ -358,7 +364,7 @@ void LineList::ReadLines(const std::string& path, Patience& patience) {
         RaiseCannotOpen(path);
 
     std::uint64_t size = 0;
-    if (!plat::FileSize(file.Get(), size) || size > MaxFileSize) Raise<EReadError>("Stream read error");
+    if (!plat::BytesToEnd(file.Get(), size) || size > MaxFileSize) Raise<EReadError>("Stream read error");
     auto buffer = std::make_unique<char[]>(static_cast<std::size_t>(size) + 1);
     std::uint32_t done = 0;
     if (size > 0 && (!plat::ReadFile(file.Get(), buffer.get(), static_cast<std::uint32_t>(size), done) ||
@@ -380,13 +386,14 @@ void LineList::ReadLines(const std::string& path, Patience& patience) {
         // One addition after another, as MergeLine folds them in.
         Reserve(merged_, lines.size());
         for (const Line& line : lines) merged_.push_back(WithKey(line));
+        FinishMerges();
     } else {
         lines_.swap(lines);
     }
 }
 
-std::string LineList::ComposeText() {
-    FoldMerged();
+std::string LineList::ComposeText() const {
+    CheckNoneWaiting();
     std::uint64_t total = 0;
     for (const Line& line : lines_) total += line.length + 2u;
     if (total > MaxFileSize) Raise<EWriteError>("Stream write error");

@@ -33,7 +33,7 @@ public:
     void ReadLines(const std::string& path, Patience& patience);
     // The text of a file of every line, each followed by CR LF; what a
     // file of the list is written as.
-    std::string ComposeText();
+    std::string ComposeText() const;
 
     void SortLines();
     void SetSortedMode(bool sorted);
@@ -43,26 +43,30 @@ public:
     // present, changes nothing and gives the index of the equal line met.
     std::int32_t AddLine(std::string_view line);
     // Adds the line as AddLine does, without telling where. In sorted mode
-    // the lines so added are merged in together, in one pass, when the list
-    // is next counted, read, written or added to: the list then holds
+    // the lines so added wait, and are merged in together, in one pass, by
+    // FinishMerges (or the next change of the list): the list then holds
     // exactly what one AddLine after another would have left.
     void MergeLine(std::string_view line);
+    // Merges in the lines waiting: it may allocate, and so raise. Counting,
+    // reading and composing the list (LineCount, LineView, ComposeText)
+    // come after it; while lines wait they raise EStringListError.
+    void FinishMerges();
     // Makes room at once for `count` lines about to be given to MergeLine,
     // so that the waiting lines are not copied over and over as they come.
     // Only a hint: where that room cannot be had, or is not needed, nothing
     // changes, and room not used is given back before the lines are merged.
     void ExpectMerges(std::size_t count);
-    // Adds each line of `other` as often as `other` holds it beyond the
-    // lines here equal to it (as the sorted list compares: letter case
-    // aside), so that a repeat is kept and a case variant is not added.
-    // The list is switched to sorted mode first; the lines it holds keep
-    // their order, each added line goes behind the lines equal to it.
-    // `other` is sorted. Gives how many were added.
-    std::int32_t AddLinesMissingFrom(LineList& other);
-    std::int32_t LineCount();
+    // Sorts `other`, then adds here each of its lines as often as `other`
+    // holds it beyond the lines here equal to it (as the sorted list
+    // compares: letter case aside), so that a repeat is kept and a case
+    // variant is not added. This list is switched to sorted mode first; the
+    // lines it holds keep their order, each added line goes behind the
+    // lines equal to it. Gives how many were added.
+    std::int32_t SortAndAddMissingLinesOf(LineList& other);
+    std::int32_t LineCount() const;
     // The line at `index`, without a copy, valid until the list is next
     // changed; an index outside the list raises EStringListError.
-    std::string_view LineView(std::int32_t index);
+    std::string_view LineView(std::int32_t index) const;
 
 private:
     // The same fields on every platform (32 bytes in the 32-bit program,
@@ -90,7 +94,7 @@ private:
     void Clear();
     void Quicksort(std::ptrdiff_t left, std::ptrdiff_t right);
     std::int32_t AddSorted(const Line& line);
-    void FoldMerged();
+    void CheckNoneWaiting() const;
     void ForgetKnownLines();
 
     std::vector<Line> lines_;

@@ -111,126 +111,123 @@ enum class Fault { AccessViolation, StackOverflow };
 using FaultHandler = void (*)(Fault fault, std::uintptr_t address);
 
 // ---- The table ----
+// One row per call: PM_PLATFORM_CALLS(F, N) is F(Return, Name, (Parameters),
+// (Arguments)) for each call in the table's order, and N(...) alike for
+// the two that never return. From it come the table's fields, the
+// functions the program calls, and the names the tests' fault layer knows
+// the calls by. Each side fills the table with functions of the same names
+// (PM_PLATFORM_CALL_ENTRY).
+#define PM_PLATFORM_CALLS(F, N)                                                                                      \
+    F(std::uint32_t, LastError, (), ())                                                                              \
+    /* CreateFileA with FILE_ATTRIBUTE_NORMAL, no security attributes, no template. */                              \
+    F(FileHandle, CreateFile,                                                                                        \
+      (const std::string& path, std::uint32_t access, std::uint32_t share, std::uint32_t disposition),              \
+      (path, access, share, disposition))                                                                            \
+    /* The bytes from the file pointer to the end of the file (SetFilePointer to the end and back): the file's      \
+       size, just after it is opened. */                                                                             \
+    F(bool, BytesToEnd, (FileHandle file, std::uint64_t & size), (file, size))                                       \
+    F(bool, ReadFile, (FileHandle file, void* buffer, std::uint32_t count, std::uint32_t& done),                     \
+      (file, buffer, count, done))                                                                                   \
+    F(bool, WriteFile, (FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t& done),              \
+      (file, buffer, count, done))                                                                                   \
+    F(bool, FlushFileBuffers, (FileHandle file), (file))                                                             \
+    /* SetFilePointer to `offset` bytes from the start. */                                                          \
+    F(bool, SeekFile, (FileHandle file, std::uint64_t offset), (file, offset))                                       \
+    /* SetEndOfFile: the file ends at the file pointer. */                                                          \
+    F(bool, SetEndOfFile, (FileHandle file), (file))                                                                 \
+    F(void, CloseFile, (FileHandle file), (file))                                                                    \
+    F(bool, DeleteFile, (const std::string& path), (path))                                                           \
+    /* Sleep: waits, for a file that another program holds for a moment. */                                         \
+    F(void, Sleep, (std::uint32_t milliseconds), (milliseconds))                                                     \
+    /* ReplaceFileA(replaced, replacement, backup): the replacement takes the replaced file's name, attributes and   \
+       security, and the replaced file the backup name. Answers ErrorCallNotImplemented before Windows 2000, which   \
+       lacks it. Refused with ErrorUnableToMoveReplacement, both files keep their names; with                       \
+       ErrorUnableToMoveReplacement2 the replaced file stands under the backup name and the replacement under its    \
+       own. */                                                                                                       \
+    F(bool, ReplaceFile, (const std::string& replaced, const std::string& replacement, const std::string& backup),   \
+      (replaced, replacement, backup))                                                                               \
+    /* MoveFileExA with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH; answers ErrorCallNotImplemented on 95,   \
+       98 and Me. */                                                                                                 \
+    F(bool, MoveFileReplace, (const std::string& from, const std::string& to), (from, to))                           \
+    /* MoveFileA: renames a file; refused when `to` exists. Every Windows has it. */                                 \
+    F(bool, MoveFile, (const std::string& from, const std::string& to), (from, to))                                  \
+    F(bool, GetFileAttributes, (const std::string& path, std::uint32_t& attributes), (path, attributes))             \
+    F(bool, SetFileAttributes, (const std::string& path, std::uint32_t attributes), (path, attributes))              \
+    /* FindFirstFileA, then FindClose: true when an entry matches `pattern`, with its attributes; LastError tells    \
+       why there is none. */                                                                                         \
+    F(bool, FindFirst, (const std::string& pattern, std::uint32_t& attributes), (pattern, attributes))               \
+    /* GetFullPathNameA: `path` made absolute against the current folder. */                                        \
+    F(bool, GetFullPathName, (const std::string& path, std::string& full), (path, full))                             \
+                                                                                                                     \
+    /* CreateMutexA with no security attributes, not owned: the mutex of that name, made where there is none; 0 on   \
+       failure. */                                                                                                   \
+    F(ObjectHandle, CreateMutex, (const std::string& name), (name))                                                  \
+    /* WaitForSingleObject: WaitObject0, WaitAbandoned (its last owner ended without releasing it; it is now ours),  \
+       WaitTimeout or WaitFailed. */                                                                                 \
+    F(std::uint32_t, WaitForObject, (ObjectHandle object, std::uint32_t milliseconds), (object, milliseconds))       \
+    F(bool, ReleaseMutex, (ObjectHandle object), (object))                                                           \
+    F(void, CloseObject, (ObjectHandle object), (object))                                                            \
+                                                                                                                     \
+    /* The registry's calls return the system's status code: 0 for success. For RegQueryValueEx `data` may be null  \
+       (size request); `size` is in and out. */                                                                      \
+    F(std::int32_t, RegOpenKeyEx, (RegKey root, const std::string& subkey, std::uint32_t access, RegKey& key),       \
+      (root, subkey, access, key))                                                                                   \
+    F(std::int32_t, RegQueryValueEx,                                                                                 \
+      (RegKey key, const std::string& name, std::uint32_t& type, unsigned char* data, std::uint32_t& size),         \
+      (key, name, type, data, size))                                                                                 \
+    F(std::int32_t, RegCloseKey, (RegKey key), (key))                                                                \
+                                                                                                                     \
+    /* CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, ...): 1, 2 or 3; 0 on failure. */                        \
+    F(int, CompareStringIgnoreCase, (const char* a, std::int32_t lengthA, const char* b, std::int32_t lengthB),      \
+      (a, lengthA, b, lengthB))                                                                                      \
+    /* The locale's sort key of a text into `key` (LCMapStringA with LCMAP_SORTKEY | NORM_IGNORECASE): two keys,     \
+       compared byte by byte over their whole length, order as CompareStringIgnoreCase orders their texts. False     \
+       where none can be made. */                                                                                    \
+    F(bool, MakeSortKey, (const char* text, std::size_t length, std::string& key), (text, length, key))              \
+    /* IsDBCSLeadByte in the ANSI code page. */                                                                      \
+    F(bool, IsDbcsLeadByte, (unsigned char byte), (byte))                                                            \
+                                                                                                                     \
+    /* MessageBoxA with no owner window. */                                                                          \
+    F(int, MessageBox, (const char* text, const char* caption, std::uint32_t style), (text, caption, style))         \
+                                                                                                                     \
+    /* GetVersionExA with an OSVERSIONINFOA of 148 bytes. */                                                         \
+    F(bool, GetVersionEx, (VersionInfo & info), (info))                                                              \
+    /* OpenProcessToken(GetCurrentProcess(), access, &token). */                                                     \
+    F(bool, OpenProcessToken, (std::uint32_t access, TokenHandle & token), (access, token))                          \
+    F(bool, LookupPrivilegeValue, (const char* name, Luid& luid), (name, luid))                                      \
+    /* AdjustTokenPrivileges with one entry, no previous state. */                                                   \
+    F(bool, AdjustTokenPrivilege, (TokenHandle token, const Luid& luid, std::uint32_t attributes),                   \
+      (token, luid, attributes))                                                                                     \
+    F(void, CloseToken, (TokenHandle token), (token))                                                                \
+                                                                                                                     \
+    F(ModuleHandle, GetOwnModule, (), ())                                                                            \
+    /* VirtualQuery: the allocation base of the region holding `address`, if committed. */                          \
+    F(bool, FindCommittedRegion, (std::uintptr_t address, std::uintptr_t & allocationBase),                          \
+      (address, allocationBase))                                                                                     \
+    /* GetModuleFileNameA into `buffer` of `capacity` bytes; returns the length, 0 on failure. */                    \
+    F(std::uint32_t, GetModuleFileName, (ModuleHandle module, char* buffer, std::uint32_t capacity),                 \
+      (module, buffer, capacity))                                                                                    \
+    /* LoadStringA from the program's string table; returns the length, 0 when there is no such string. */          \
+    F(int, LoadString, (std::uint32_t id, char* buffer, int capacity), (id, buffer, capacity))                       \
+    F(bool, IsDebuggerPresent, (), ())                                                                               \
+    /* RaiseException(FailureExceptionCode, EXCEPTION_NONCONTINUABLE) with the raise address, kind name and message   \
+       as its arguments, for a debugger; unhandled, the system ends the process with that code. */                   \
+    N(void, RaiseForDebugger, (const char* kindName, const char* message, std::uintptr_t address),                  \
+      (kindName, message, address))                                                                                  \
+    /* Where the last C++ exception was thrown from (0 if not known): the runtime's own throws (std::length_error,   \
+       ...) carry no address of ours. */                                                                             \
+    F(std::uintptr_t, LastThrowAddress, (), ())                                                                      \
+    N(void, ExitProcess, (std::uint32_t code), (code))                                                               \
+    F(void, InstallFaultHandler, (FaultHandler handler), (handler))                                                  \
+    F(void, RemoveFaultHandler, (), ())
+
+#define PM_PLATFORM_CALL_FIELD(Return, Name, Parameters, Arguments) Return(*Name) Parameters;
 struct Calls {
-    std::uint32_t (*LastError)();
-
-    // CreateFileA with FILE_ATTRIBUTE_NORMAL, no security attributes, no
-    // template.
-    FileHandle (*CreateFile)(const std::string& path, std::uint32_t access, std::uint32_t share,
-                             std::uint32_t disposition);
-    // Bytes from the file pointer to the end of the file (SetFilePointer to
-    // the end and back): the file's size, just after it is opened; false
-    // when it cannot be found.
-    bool (*FileSize)(FileHandle file, std::uint64_t& size);
-    bool (*ReadFile)(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t& done);
-    bool (*WriteFile)(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t& done);
-    bool (*FlushFileBuffers)(FileHandle file);
-    // SetFilePointer to `offset` bytes from the start.
-    bool (*SeekFile)(FileHandle file, std::uint64_t offset);
-    // SetEndOfFile: the file ends at the file pointer.
-    bool (*SetEndOfFile)(FileHandle file);
-    void (*CloseFile)(FileHandle file);
-    bool (*DeleteFile)(const std::string& path);
-    // Sleep: waits, for a file that another program holds for a moment.
-    void (*Sleep)(std::uint32_t milliseconds);
-    // ReplaceFileA(replaced, replacement, backup): the replacement takes the
-    // replaced file's name, attributes and security, and the replaced file
-    // the backup name. Answers ErrorCallNotImplemented before Windows 2000,
-    // which lacks it. Refused with ErrorUnableToMoveReplacement, both files
-    // keep their names; with ErrorUnableToMoveReplacement2 the replaced file
-    // stands under the backup name and the replacement under its own.
-    bool (*ReplaceFile)(const std::string& replaced, const std::string& replacement, const std::string& backup);
-    // MoveFileExA with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-    // answers ErrorCallNotImplemented on 95, 98 and Me.
-    bool (*MoveFileReplace)(const std::string& from, const std::string& to);
-    // MoveFileA: renames a file; refused when `to` exists. Every Windows has
-    // it.
-    bool (*MoveFile)(const std::string& from, const std::string& to);
-    // GetFileAttributesA and SetFileAttributesA.
-    bool (*GetFileAttributes)(const std::string& path, std::uint32_t& attributes);
-    bool (*SetFileAttributes)(const std::string& path, std::uint32_t attributes);
-    // FindFirstFileA, then FindClose: true when an entry matches `pattern`,
-    // with its attributes; LastError tells why there is none.
-    bool (*FindFirst)(const std::string& pattern, std::uint32_t& attributes);
-    // GetFullPathNameA: `path` made absolute against the current folder.
-    bool (*GetFullPathName)(const std::string& path, std::string& full);
-
-    // CreateMutexA with no security attributes, not owned: the mutex of
-    // that name, made where there is none; 0 on failure.
-    ObjectHandle (*CreateMutex)(const std::string& name);
-    // WaitForSingleObject: WaitObject0, WaitAbandoned (its last owner ended
-    // without releasing it; it is now ours), WaitTimeout or WaitFailed.
-    std::uint32_t (*WaitForObject)(ObjectHandle object, std::uint32_t milliseconds);
-    bool (*ReleaseMutex)(ObjectHandle object);
-    void (*CloseObject)(ObjectHandle object);
-
-    // Each returns the system's status code: 0 for success. For
-    // RegQueryValueEx `data` may be null (size request); `size` is in and
-    // out.
-    std::int32_t (*RegOpenKeyEx)(RegKey root, const std::string& subkey, std::uint32_t access, RegKey& key);
-    std::int32_t (*RegQueryValueEx)(RegKey key, const std::string& name, std::uint32_t& type, unsigned char* data,
-                                    std::uint32_t& size);
-    std::int32_t (*RegCloseKey)(RegKey key);
-
-    // CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, ...): 1, 2 or 3;
-    // 0 on failure.
-    int (*CompareStringIgnoreCase)(const char* a, std::int32_t lengthA, const char* b, std::int32_t lengthB);
-    // The locale's sort key of a text into `key` (LCMapStringA with
-    // LCMAP_SORTKEY | NORM_IGNORECASE): two keys, compared byte by byte over
-    // their whole length, order as CompareStringIgnoreCase orders their
-    // texts. False where none can be made.
-    bool (*MakeSortKey)(const char* text, std::size_t length, std::string& key);
-    // IsDBCSLeadByte in the ANSI code page.
-    bool (*IsDbcsLeadByte)(unsigned char byte);
-
-    // MessageBoxA with no owner window.
-    int (*MessageBox)(const char* text, const char* caption, std::uint32_t style);
-
-    // GetVersionExA with an OSVERSIONINFOA of 148 bytes.
-    bool (*GetVersionEx)(VersionInfo& info);
-    // OpenProcessToken(GetCurrentProcess(), access, &token).
-    bool (*OpenProcessToken)(std::uint32_t access, TokenHandle& token);
-    bool (*LookupPrivilegeValue)(const char* name, Luid& luid);
-    // AdjustTokenPrivileges with one entry, no previous state.
-    bool (*AdjustTokenPrivilege)(TokenHandle token, const Luid& luid, std::uint32_t attributes);
-    void (*CloseToken)(TokenHandle token);
-
-    ModuleHandle (*GetOwnModule)();
-    // VirtualQuery: the allocation base of the region holding `address`, if
-    // committed.
-    bool (*FindCommittedRegion)(std::uintptr_t address, std::uintptr_t& allocationBase);
-    // GetModuleFileNameA into `buffer` of `capacity` bytes; returns the
-    // length, 0 on failure.
-    std::uint32_t (*GetModuleFileName)(ModuleHandle module, char* buffer, std::uint32_t capacity);
-    // LoadStringA from the program's string table; returns the length.
-    int (*LoadString)(std::uint32_t id, char* buffer, int capacity);
-    bool (*IsDebuggerPresent)();
-    // RaiseException(FailureExceptionCode, EXCEPTION_NONCONTINUABLE) with the
-    // raise address, kind name and message as its arguments, for a debugger;
-    // unhandled, the system ends the process with that code. Does not
-    // return.
-    void (*RaiseForDebugger)(const char* kindName, const char* message, std::uintptr_t address);
-    // Where the last C++ exception was thrown from (0 if not known): the
-    // runtime's own throws (std::length_error, ...) carry no address of ours.
-    std::uintptr_t (*LastThrowAddress)();
-    // Does not return.
-    void (*ExitProcess)(std::uint32_t code);
-    void (*InstallFaultHandler)(FaultHandler handler);
-    void (*RemoveFaultHandler)();
+    PM_PLATFORM_CALLS(PM_PLATFORM_CALL_FIELD, PM_PLATFORM_CALL_FIELD)
 };
-
-// Every entry of the table, in its order, for the sides that fill it with
-// functions of the same names: PM_PLATFORM_CALLS(F) is F(name) for each.
-#define PM_PLATFORM_CALLS(F)                                                                                        \
-    F(LastError) F(CreateFile) F(FileSize) F(ReadFile) F(WriteFile) F(FlushFileBuffers) F(SeekFile) F(SetEndOfFile) \
-    F(CloseFile) F(DeleteFile) F(Sleep) F(ReplaceFile) F(MoveFileReplace) F(MoveFile) F(GetFileAttributes)                   \
-    F(SetFileAttributes) F(FindFirst) F(GetFullPathName) F(CreateMutex) F(WaitForObject) F(ReleaseMutex)         \
-    F(CloseObject) F(RegOpenKeyEx) F(RegQueryValueEx) F(RegCloseKey) F(CompareStringIgnoreCase) \
-    F(MakeSortKey) F(IsDbcsLeadByte) F(MessageBox) F(GetVersionEx) F(OpenProcessToken) F(LookupPrivilegeValue)  \
-    F(AdjustTokenPrivilege) F(CloseToken) F(GetOwnModule) F(FindCommittedRegion) F(GetModuleFileName) F(LoadString) \
-    F(IsDebuggerPresent) F(RaiseForDebugger) F(LastThrowAddress) F(ExitProcess) F(InstallFaultHandler)             \
-    F(RemoveFaultHandler)
-#define PM_PLATFORM_CALL_ENTRY(name) name,
+#undef PM_PLATFORM_CALL_FIELD
+// A side's table: `const Calls calls{PM_PLATFORM_CALLS(PM_PLATFORM_CALL_ENTRY, PM_PLATFORM_CALL_ENTRY)};`
+#define PM_PLATFORM_CALL_ENTRY(Return, Name, Parameters, Arguments) Name,
 
 // The system's own calls: Windows, or in the host build the tests' stand-in.
 const Calls& SystemCalls();
@@ -241,99 +238,18 @@ extern const Calls* activeCalls;
 inline const Calls& Active() { return activeCalls ? *activeCalls : SystemCalls(); }
 
 // ---- The calls the program makes ----
-inline std::uint32_t LastError() { return Active().LastError(); }
-inline FileHandle CreateFile(const std::string& path, std::uint32_t access, std::uint32_t share,
-                             std::uint32_t disposition) {
-    return Active().CreateFile(path, access, share, disposition);
-}
-inline bool FileSize(FileHandle file, std::uint64_t& size) { return Active().FileSize(file, size); }
-inline bool ReadFile(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t& done) {
-    return Active().ReadFile(file, buffer, count, done);
-}
-inline bool WriteFile(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t& done) {
-    return Active().WriteFile(file, buffer, count, done);
-}
-inline bool FlushFileBuffers(FileHandle file) { return Active().FlushFileBuffers(file); }
-inline bool SeekFile(FileHandle file, std::uint64_t offset) { return Active().SeekFile(file, offset); }
-inline bool SetEndOfFile(FileHandle file) { return Active().SetEndOfFile(file); }
-inline void CloseFile(FileHandle file) { Active().CloseFile(file); }
-inline bool DeleteFile(const std::string& path) { return Active().DeleteFile(path); }
-inline void Sleep(std::uint32_t milliseconds) { Active().Sleep(milliseconds); }
-inline bool ReplaceFile(const std::string& replaced, const std::string& replacement, const std::string& backup) {
-    return Active().ReplaceFile(replaced, replacement, backup);
-}
-inline bool MoveFileReplace(const std::string& from, const std::string& to) {
-    return Active().MoveFileReplace(from, to);
-}
-inline bool MoveFile(const std::string& from, const std::string& to) { return Active().MoveFile(from, to); }
-inline bool GetFileAttributes(const std::string& path, std::uint32_t& attributes) {
-    return Active().GetFileAttributes(path, attributes);
-}
-inline bool SetFileAttributes(const std::string& path, std::uint32_t attributes) {
-    return Active().SetFileAttributes(path, attributes);
-}
-inline bool FindFirst(const std::string& pattern, std::uint32_t& attributes) {
-    return Active().FindFirst(pattern, attributes);
-}
-inline bool GetFullPathName(const std::string& path, std::string& full) {
-    return Active().GetFullPathName(path, full);
-}
-inline ObjectHandle CreateMutex(const std::string& name) { return Active().CreateMutex(name); }
-inline std::uint32_t WaitForObject(ObjectHandle object, std::uint32_t milliseconds) {
-    return Active().WaitForObject(object, milliseconds);
-}
-inline bool ReleaseMutex(ObjectHandle object) { return Active().ReleaseMutex(object); }
-inline void CloseObject(ObjectHandle object) { Active().CloseObject(object); }
-inline std::int32_t RegOpenKeyEx(RegKey root, const std::string& subkey, std::uint32_t access, RegKey& key) {
-    return Active().RegOpenKeyEx(root, subkey, access, key);
-}
-inline std::int32_t RegQueryValueEx(RegKey key, const std::string& name, std::uint32_t& type, unsigned char* data,
-                                    std::uint32_t& size) {
-    return Active().RegQueryValueEx(key, name, type, data, size);
-}
-inline std::int32_t RegCloseKey(RegKey key) { return Active().RegCloseKey(key); }
-inline int CompareStringIgnoreCase(const char* a, std::int32_t lengthA, const char* b, std::int32_t lengthB) {
-    return Active().CompareStringIgnoreCase(a, lengthA, b, lengthB);
-}
-inline bool MakeSortKey(const char* text, std::size_t length, std::string& key) {
-    return Active().MakeSortKey(text, length, key);
-}
-inline bool IsDbcsLeadByte(unsigned char byte) { return Active().IsDbcsLeadByte(byte); }
-inline int MessageBox(const char* text, const char* caption, std::uint32_t style) {
-    return Active().MessageBox(text, caption, style);
-}
-inline bool GetVersionEx(VersionInfo& info) { return Active().GetVersionEx(info); }
-inline bool OpenProcessToken(std::uint32_t access, TokenHandle& token) {
-    return Active().OpenProcessToken(access, token);
-}
-inline bool LookupPrivilegeValue(const char* name, Luid& luid) { return Active().LookupPrivilegeValue(name, luid); }
-inline bool AdjustTokenPrivilege(TokenHandle token, const Luid& luid, std::uint32_t attributes) {
-    return Active().AdjustTokenPrivilege(token, luid, attributes);
-}
-inline void CloseToken(TokenHandle token) { Active().CloseToken(token); }
-inline ModuleHandle GetOwnModule() { return Active().GetOwnModule(); }
-inline bool FindCommittedRegion(std::uintptr_t address, std::uintptr_t& allocationBase) {
-    return Active().FindCommittedRegion(address, allocationBase);
-}
-inline std::uint32_t GetModuleFileName(ModuleHandle module, char* buffer, std::uint32_t capacity) {
-    return Active().GetModuleFileName(module, buffer, capacity);
-}
-inline int LoadString(std::uint32_t id, char* buffer, int capacity) {
-    return Active().LoadString(id, buffer, capacity);
-}
-inline bool IsDebuggerPresent() { return Active().IsDebuggerPresent(); }
 // The table's entries cannot be marked as not returning, so the two calls
 // that never return are made in a loop. Its body is the call itself, not a
 // jump to itself: an unwinder that reads the code after a call (Wine's on
 // x86_64, looking for an epilogue) follows such a jump for ever.
-[[noreturn]] inline void RaiseForDebugger(const char* kindName, const char* message, std::uintptr_t address) {
-    for (;;) Active().RaiseForDebugger(kindName, message, address);
-}
-inline std::uintptr_t LastThrowAddress() { return Active().LastThrowAddress(); }
-[[noreturn]] inline void ExitProcess(std::uint32_t code) {
-    for (;;) Active().ExitProcess(code);
-}
-inline void InstallFaultHandler(FaultHandler handler) { Active().InstallFaultHandler(handler); }
-inline void RemoveFaultHandler() { Active().RemoveFaultHandler(); }
+#define PM_PLATFORM_CALL(Return, Name, Parameters, Arguments) \
+    inline Return Name Parameters { return Active().Name Arguments; }
+#define PM_PLATFORM_CALL_ENDING(Return, Name, Parameters, Arguments) \
+    [[noreturn]] inline void Name Parameters {                       \
+        for (;;) Active().Name Arguments;                            \
+    }
+PM_PLATFORM_CALLS(PM_PLATFORM_CALL, PM_PLATFORM_CALL_ENDING)
+#undef PM_PLATFORM_CALL
+#undef PM_PLATFORM_CALL_ENDING
 
 }  // namespace pm::plat

@@ -28,7 +28,7 @@ FileHandle CreateFile(const std::string& path, std::uint32_t access, std::uint32
     return h == INVALID_HANDLE_VALUE ? InvalidFile : reinterpret_cast<FileHandle>(h);
 }
 
-bool FileSize(FileHandle file, std::uint64_t& size) {
+bool BytesToEnd(FileHandle file, std::uint64_t& size) {
     LONG high = 0;
     const DWORD here = ::SetFilePointer(ToHandle(file), 0, &high, FILE_CURRENT);
     if (here == INVALID_SET_FILE_POINTER && ::GetLastError() != NO_ERROR) return false;
@@ -305,7 +305,7 @@ void RemoveFaultHandler() {
     faultHandler = nullptr;
 }
 
-const Calls calls{PM_PLATFORM_CALLS(PM_PLATFORM_CALL_ENTRY)};
+const Calls calls{PM_PLATFORM_CALLS(PM_PLATFORM_CALL_ENTRY, PM_PLATFORM_CALL_ENTRY)};
 
 }  // namespace pm::win32
 

@@ -45,13 +45,13 @@ WindowsVersion GetWindowsVersion() {
     return cachedVersion;
 }
 
-bool IsWindowsNT() {
+bool IsWindowsNT4Or5() {
     const WindowsVersion v = GetWindowsVersion();
     return v == VersionWinNT4 || v == VersionWin2000 || v == VersionWinXP;
 }
 
 bool SetProcessPrivilege(const char* name, bool enable) {
-    if (!IsWindowsNT()) return false;
+    if (!IsWindowsNT4Or5()) return false;
     plat::TokenHandle opened = 0;
     if (!plat::OpenProcessToken(plat::TokenAdjustPrivileges, opened)) return false;
     const UniqueToken token(opened);

@@ -461,9 +461,9 @@ TEST_P(OlderSystem, SavesWholeAndKeepsAttributes) {
         Check(CountEntries(Join(home.root, "CFG")) == 1, "temporary file left");
     }
 }
-INSTANTIATE_TEST_SUITE_P(EndToEnd, OlderSystem, ::testing::Values("ReplaceFileA", "ReplaceFileA,MoveFileExA"),
+INSTANTIATE_TEST_SUITE_P(EndToEnd, OlderSystem, ::testing::Values("ReplaceFile", "ReplaceFile,MoveFileReplace"),
                          [](const ::testing::TestParamInfo<const char*>& p) {
-                             return std::string(p.param).find("MoveFileExA") != std::string::npos ? "Windows9x"
+                             return std::string(p.param).find("MoveFileReplace") != std::string::npos ? "Windows9x"
                                                                                                    : "NT4";
                          });
 
@@ -528,7 +528,7 @@ TEST_P(CutOff, AtEveryMomentOfASaveLosesNothing) {
     Check(uncut, "every run was cut: more cut points than tried");
     Check(cuts >= (settings.stride == 1 ? 5 : 1), "only " + std::to_string(cuts) + " cuts");
 }
-INSTANTIATE_TEST_SUITE_P(EndToEnd, CutOff, ::testing::Values("", "ReplaceFileA,MoveFileExA"),
+INSTANTIATE_TEST_SUITE_P(EndToEnd, CutOff, ::testing::Values("", "ReplaceFile,MoveFileReplace"),
                          [](const ::testing::TestParamInfo<const char*>& p) {
                              return *p.param ? "Windows9x" : "Windows2000AndLater";
                          });
@@ -553,7 +553,7 @@ TEST(EndToEnd, TwoRunsStartedTogetherBothSave) {
     const std::string relayLog = RelayLog();
     SetRelayLog("");
     for (const bool on95 : {false, true}) {
-        if (on95) ::SetEnvironmentVariableA("PICTOMAP_HIDE", "ReplaceFileA,MoveFileExA");
+        if (on95) ::SetEnvironmentVariableA("PICTOMAP_HIDE", "ReplaceFile,MoveFileReplace");
         const std::string& program = on95 ? settings.faultProgram : settings.program;
         for (int pair = 0; pair < 24; pair += settings.stride) {
             const DWORD apart = static_cast<DWORD>(pair * 37 % 300);

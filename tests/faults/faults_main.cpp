@@ -6,7 +6,7 @@
 //                                 stack; =length: the C++ runtime refuses a
 //                                 vector too large; =terminate: the C++
 //                                 runtime cannot go on (std::terminate)
-//   PICTOMAP_HIDE=ReplaceFileA[,MoveFileExA]
+//   PICTOMAP_HIDE=ReplaceFile[,MoveFileReplace]
 //                                 the program runs as on a Windows that
 //                                 lacks them (NT 4.0; 95, 98, Me)
 //   PICTOMAP_FAIL_CALL=N          the N-th system call that can fail fails
@@ -20,6 +20,7 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <exception>
 #include <limits>
@@ -47,8 +48,11 @@ std::string Switch(const char* name) {
 void SetSwitches() {
     pm::faults::Install();
     const std::string hide = Switch("PICTOMAP_HIDE");
-    for (const char* name : {"ReplaceFileA", "MoveFileExA"})
-        if (hide.find(name) != std::string::npos) pm::faults::HideSystemFunction(name);
+    for (std::size_t at = 0; at < hide.size();) {
+        const std::size_t comma = std::min(hide.find(',', at), hide.size());
+        pm::faults::HideSystemFunction(hide.substr(at, comma - at));
+        at = comma + 1;
+    }
     pm::faults::CutAt(std::strtoul(Switch("PICTOMAP_CUT").c_str(), nullptr, 10));
     pm::faults::FailCall(std::strtoul(Switch("PICTOMAP_FAIL_CALL").c_str(), nullptr, 10));
 }

@@ -79,7 +79,7 @@ TEST(PrivilegesDeathTest, FailedVersionQueryIsUnrecognisedAndRemembered) {
         Check(GetWindowsVersion() == VersionUnrecognised, "unrecognised");
         host::SetVersion({5, 1, 2600, 2}, true);
         Check(GetWindowsVersion() == VersionUnrecognised, "still unrecognised");
-        Check(!IsWindowsNT(), "not NT");
+        Check(!IsWindowsNT4Or5(), "not NT");
         Check(host::VersionQueries() == 1, "one version query");
     });
 }

@@ -108,16 +108,16 @@ std::set<std::string> LinesKept(const test::ScratchDir& dir) {
 // over the shards of the suite.
 const Way ways[] = {
         {"ReplaceFileA", "ReplaceFileA", [] {}},
-        {"MoveFileExA", "MoveFileExA", [] { faults::HideSystemFunction("ReplaceFileA"); }},
+        {"MoveFileExA", "MoveFileExA", [] { faults::HideSystemFunction("ReplaceFile"); }},
         {"Windows9x", "95, 98, Me",
          [] {
-             faults::HideSystemFunction("ReplaceFileA");
-             faults::HideSystemFunction("MoveFileExA");
+             faults::HideSystemFunction("ReplaceFile");
+             faults::HideSystemFunction("MoveFileReplace");
          }},
         {"Windows9xFolderAtTheBackupName", "95, 98, Me, a folder with the backup's name",
          [] {
-             faults::HideSystemFunction("ReplaceFileA");
-             faults::HideSystemFunction("MoveFileExA");
+             faults::HideSystemFunction("ReplaceFile");
+             faults::HideSystemFunction("MoveFileReplace");
          },
          "CFG\\PictoCfg.~BK"},
         // A leftover temporary file whose removal waits for a scanner: its
@@ -152,8 +152,8 @@ TEST_P(OnEachWay, EveryCutLeavesTheOldOrTheNewBytes) {
     const bool on95 = std::string(way.name).rfind("95", 0) == 0;
     const std::function<void()> other = [on95] {
         if (on95) return;
-        faults::HideSystemFunction("ReplaceFileA");
-        faults::HideSystemFunction("MoveFileExA");
+        faults::HideSystemFunction("ReplaceFile");
+        faults::HideSystemFunction("MoveFileReplace");
     };
     int cuts = 0;
     for (const faults::CutKind kind : {faults::CutKind::Process, faults::CutKind::Power}) {

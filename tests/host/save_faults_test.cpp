@@ -49,8 +49,8 @@ TEST(SaveWays, EachSituationTakesItsWay) {
     using Prepare = void (*)(const test::ScratchDir&);
     const auto none = [](const test::ScratchDir&) {};
     const auto hideBoth = [](const test::ScratchDir&) {
-        faults::HideSystemFunction("ReplaceFileA");
-        faults::HideSystemFunction("MoveFileExA");
+        faults::HideSystemFunction("ReplaceFile");
+        faults::HideSystemFunction("MoveFileReplace");
     };
     const struct {
         const char* name;
@@ -99,8 +99,8 @@ TEST(SaveWays, EachSituationTakesItsWay) {
          longer, "", SaveWay::MoveFileEx},
         {"on 95, a folder and a read-only file take two backup names", true,
          [](const test::ScratchDir& d) {
-             faults::HideSystemFunction("ReplaceFileA");
-             faults::HideSystemFunction("MoveFileExA");
+             faults::HideSystemFunction("ReplaceFile");
+             faults::HideSystemFunction("MoveFileReplace");
              d.MakeDir("CFG\\PictoCfg.~BK");
              d.Write("CFG\\PictoCfg.~BL", "stale");
              d.SetReadOnly("CFG\\PictoCfg.~BL", true);
@@ -108,8 +108,8 @@ TEST(SaveWays, EachSituationTakesItsWay) {
          longer, "", SaveWay::Backup},
         {"on 95, every backup name taken", true,
          [](const test::ScratchDir& d) {
-             faults::HideSystemFunction("ReplaceFileA");
-             faults::HideSystemFunction("MoveFileExA");
+             faults::HideSystemFunction("ReplaceFile");
+             faults::HideSystemFunction("MoveFileReplace");
              for (const char* name : {"CFG\\PictoCfg.~BK", "CFG\\PictoCfg.~BL", "CFG\\PictoCfg.~BM"}) d.MakeDir(name);
          },
          longer, "", SaveWay::InPlace},
@@ -120,7 +120,7 @@ TEST(SaveWays, EachSituationTakesItsWay) {
         // A refusal of rights to remove is no hold: the file is rewritten.
         {"nothing can be placed and no file removed", true,
          [](const test::ScratchDir&) {
-             for (const char* call : {"ReplaceFile", "MoveFileEx", "MoveFile", "DeleteFile"})
+             for (const char* call : {"ReplaceFile", "MoveFileReplace", "MoveFile", "DeleteFile"})
                  faults::FailEveryCall(call);
          },
          longer, "", SaveWay::InPlace, 1},
@@ -129,7 +129,7 @@ TEST(SaveWays, EachSituationTakesItsWay) {
         {"every replacing refused", true,
          [](const test::ScratchDir&) {
              faults::FailEveryCall("ReplaceFile");
-             faults::FailEveryCall("MoveFileEx");
+             faults::FailEveryCall("MoveFileReplace");
              faults::FailEveryCall("MoveFile");
          },
          longer, "", SaveWay::InPlace},
@@ -153,7 +153,8 @@ TEST(SaveWays, EachSituationTakesItsWay) {
         {"size of the old file unknown", true,
          [](const test::ScratchDir& d) {
              LockFolder(d);
-             faults::FailEveryCall("SetFilePointer");
+             faults::FailEveryCall("BytesToEnd");  // both are SetFilePointer
+             faults::FailEveryCall("SeekFile");
          },
          longer, "EWriteError", SaveWay::InPlace},
         {"read-only file", true, [](const test::ScratchDir& d) { d.SetReadOnly("CFG\\PictoCfg.cfg", true); }, longer,
@@ -202,7 +203,7 @@ TEST(SaveWays, EachSituationTakesItsWay) {
 // and never loses the old bytes.
 TEST(SaveWays, ACallRefusedForAMomentIsTriedAgain) {
     const std::string old = "old\r\n", text = "new text\r\n";
-    const char* const names[] = {"CreateFile", "ReplaceFile", "MoveFileEx", "MoveFile", "DeleteFile"};
+    const char* const names[] = {"CreateFile", "ReplaceFile", "MoveFileReplace", "MoveFile", "DeleteFile"};
     for (const test::SaveWayCase& way : test::SaveWays) {
         for (const char* name : names) {
             for (const std::uint32_t error : {plat::ErrorSharingViolation, plat::ErrorAccessDenied}) {
@@ -252,7 +253,7 @@ TEST(SaveWays, AHeldNewFileNeverSendsTheSaveInPlace) {
         test::ScratchDir dir;
         const std::string path = OldConfiguration(dir, "old\r\n");
         way.setup(dir);
-        for (const char* call : {"ReplaceFile", "MoveFileEx", "MoveFile"}) faults::FailEveryCall(call);
+        for (const char* call : {"ReplaceFile", "MoveFileReplace", "MoveFile"}) faults::FailEveryCall(call);
         if (pending) faults::HoldFile("PictoCfg.~00", plat::ErrorAccessDenied, 1000, 1);
         else faults::RefuseCalls("DeleteFile", plat::ErrorSharingViolation, 1000);
         EXPECT_EQ(test::FailureOf([&] { test::Save(path, "new\r\n"); }), "EFCreateError: Cannot create file " + path);
@@ -277,11 +278,11 @@ TEST(SaveWays, AnOldFileThatCannotBePutBackIsNamedAndRecovered) {
             test::ScratchDir dir;
             const std::string path = OldConfiguration(dir, "old\r\n");
             if (on95) {
-                faults::HideSystemFunction("ReplaceFileA");
-                faults::HideSystemFunction("MoveFileExA");
+                faults::HideSystemFunction("ReplaceFile");
+                faults::HideSystemFunction("MoveFileReplace");
             } else {
                 faults::SetReplaceFileAnswer(plat::ErrorUnableToMoveReplacement2);
-                faults::FailEveryCall("MoveFileEx");
+                faults::FailEveryCall("MoveFileReplace");
             }
             faults::HoldFile("PictoCfg.cfg", plat::ErrorAccessDenied, 1000, after);
             const std::string failure = test::FailureOf([&] { test::Save(path, "new\r\n"); });

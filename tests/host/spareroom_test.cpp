@@ -74,7 +74,7 @@ TEST(SpareRoom, ASortStoppedPartwayIsNeverMerged) {
         for (const std::string& line : offered) list.MergeLine(line);
         std::string failure;
         try {
-            failure = test::FailureOf([&] { list.LineCount(); });
+            failure = test::FailureOf([&] { list.FinishMerges(); });
         } catch (const std::bad_alloc&) {
             failure = "bad_alloc";
         }

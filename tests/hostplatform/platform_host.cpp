@@ -234,7 +234,7 @@ FileHandle CreateFile(const std::string& path, std::uint32_t access, std::uint32
     return handle;
 }
 
-bool FileSize(FileHandle file, std::uint64_t& size) {
+bool BytesToEnd(FileHandle file, std::uint64_t& size) {
     struct stat st {};
     const int fd = Host().files.at(file).fd;
     const off_t here = ::lseek(fd, 0, SEEK_CUR);
@@ -636,7 +636,7 @@ int LoadString(std::uint32_t id, char* buffer, int capacity) {
     return n;
 }
 
-const Calls calls{PM_PLATFORM_CALLS(PM_PLATFORM_CALL_ENTRY)};
+const Calls calls{PM_PLATFORM_CALLS(PM_PLATFORM_CALL_ENTRY, PM_PLATFORM_CALL_ENTRY)};
 
 }  // namespace standin
 

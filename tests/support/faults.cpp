@@ -110,7 +110,7 @@ void BeforeChange(FileHandle file) {
     std::string bytes;
     std::uint64_t size = 0;
     // A file opened for writing only is a new one: nothing of it is stable.
-    if (open->second.readable && inner->SeekFile(file, 0) && inner->FileSize(file, size)) {
+    if (open->second.readable && inner->SeekFile(file, 0) && inner->BytesToEnd(file, size)) {
         bytes.resize(static_cast<std::size_t>(size));
         std::uint32_t done = 0;
         if (size) inner->ReadFile(file, &bytes[0], static_cast<std::uint32_t>(size), done);
@@ -225,11 +225,11 @@ std::uint32_t LastError() { return W().injected ? W().injectedError : Pass(&Call
 
 FileHandle CreateFile(const std::string& path, std::uint32_t access, std::uint32_t share, std::uint32_t disposition) {
     if (disposition != OpenExisting) CutPoint();
-    if (MadeToFail("CreateFile")) {
+    if (MadeToFail(__func__)) {
         Fail(ErrorAccessDenied);
         return InvalidFile;
     }
-    if (const std::uint32_t error = Refusal("CreateFile", path)) {
+    if (const std::uint32_t error = Refusal(__func__, path)) {
         Fail(error);
         return InvalidFile;
     }
@@ -245,14 +245,14 @@ FileHandle CreateFile(const std::string& path, std::uint32_t access, std::uint32
     return file;
 }
 
-bool FileSize(FileHandle file, std::uint64_t& size) {
-    if (MadeToFail("SetFilePointer")) return Fail(ErrorAccessDenied);
-    return Pass(&Calls::FileSize, file, size);
+bool BytesToEnd(FileHandle file, std::uint64_t& size) {
+    if (MadeToFail(__func__)) return Fail(ErrorAccessDenied);
+    return Pass(&Calls::BytesToEnd, file, size);
 }
 
 // A read made to fail falls short.
 bool ReadFile(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t& done) {
-    const bool cut = MadeToFail("ReadFile");
+    const bool cut = MadeToFail(__func__);
     const bool read = Pass(&Calls::ReadFile, file, buffer, cut ? count / 2 : count, done);
     Moved(file, done, false);
     return read;
@@ -263,7 +263,7 @@ bool ReadFile(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t&
 bool WriteFile(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t& done) {
     CutPoint();
     BeforeChange(file);
-    const bool full = MadeToFail("WriteFile");
+    const bool full = MadeToFail(__func__);
     const std::uint32_t want = full ? count / 2 : count;
     std::uint32_t first = 0, second = 0;
     if (!Pass(&Calls::WriteFile, file, buffer, want / 2, first)) {
@@ -282,7 +282,7 @@ bool WriteFile(FileHandle file, const void* buffer, std::uint32_t count, std::ui
 
 bool FlushFileBuffers(FileHandle file) {
     CutPoint();
-    if (MadeToFail("FlushFileBuffers")) return Fail(ErrorDiskFull);
+    if (MadeToFail(__func__)) return Fail(ErrorDiskFull);
     if (!Pass(&Calls::FlushFileBuffers, file)) return false;
     if (PowerCutSet()) {
         Inside inside;
@@ -293,7 +293,7 @@ bool FlushFileBuffers(FileHandle file) {
 }
 
 bool SeekFile(FileHandle file, std::uint64_t offset) {
-    if (MadeToFail("SetFilePointer")) return Fail(ErrorAccessDenied);
+    if (MadeToFail(__func__)) return Fail(ErrorAccessDenied);
     if (!Pass(&Calls::SeekFile, file, offset)) return false;
     Moved(file, offset, true);
     return true;
@@ -301,7 +301,7 @@ bool SeekFile(FileHandle file, std::uint64_t offset) {
 
 bool SetEndOfFile(FileHandle file) {
     CutPoint();
-    if (MadeToFail("SetEndOfFile")) return Fail(ErrorDiskFull);
+    if (MadeToFail(__func__)) return Fail(ErrorDiskFull);
     BeforeChange(file);
     return Pass(&Calls::SetEndOfFile, file);
 }
@@ -319,18 +319,18 @@ void Sleep(std::uint32_t milliseconds) { Pass(&Calls::Sleep, milliseconds); }
 
 bool DeleteFile(const std::string& path) {
     CutPoint();
-    if (MadeToFail("DeleteFile")) return Fail(ErrorAccessDenied);
-    if (const std::uint32_t error = Refusal("DeleteFile", path)) return Fail(error);
+    if (MadeToFail(__func__)) return Fail(ErrorAccessDenied);
+    if (const std::uint32_t error = Refusal(__func__, path)) return Fail(error);
     if (!Pass(&Calls::DeleteFile, path)) return false;
     Renamed(path, "");
     return true;
 }
 
 bool ReplaceFile(const std::string& replaced, const std::string& replacement, const std::string& backup) {
-    if (W().hidden.count(std::string_view("ReplaceFileA"))) return Fail(ErrorCallNotImplemented);
+    if (W().hidden.count(std::string_view(__func__))) return Fail(ErrorCallNotImplemented);
     CutPoint();
-    if (MadeToFail("ReplaceFile")) return Fail(ErrorAccessDenied);
-    if (const std::uint32_t error = Refusal("ReplaceFile", replaced, replacement, backup)) return Fail(error);
+    if (MadeToFail(__func__)) return Fail(ErrorAccessDenied);
+    if (const std::uint32_t error = Refusal(__func__, replaced, replacement, backup)) return Fail(error);
     if (const std::uint32_t answer = W().replaceAnswer) {
         // Refused after the replaced file took the backup name: the
         // replacement stays under its own.
@@ -345,10 +345,10 @@ bool ReplaceFile(const std::string& replaced, const std::string& replacement, co
 }
 
 bool MoveFileReplace(const std::string& from, const std::string& to) {
-    if (W().hidden.count(std::string_view("MoveFileExA"))) return Fail(ErrorCallNotImplemented);
+    if (W().hidden.count(std::string_view(__func__))) return Fail(ErrorCallNotImplemented);
     CutPoint();
-    if (MadeToFail("MoveFileEx")) return Fail(ErrorAccessDenied);
-    if (const std::uint32_t error = Refusal("MoveFileEx", from, to)) return Fail(error);
+    if (MadeToFail(__func__)) return Fail(ErrorAccessDenied);
+    if (const std::uint32_t error = Refusal(__func__, from, to)) return Fail(error);
     if (!Pass(&Calls::MoveFileReplace, from, to)) return false;
     Renamed(from, to);
     return true;
@@ -356,40 +356,40 @@ bool MoveFileReplace(const std::string& from, const std::string& to) {
 
 bool MoveFile(const std::string& from, const std::string& to) {
     CutPoint();
-    if (MadeToFail("MoveFile")) return Fail(ErrorAccessDenied);
-    if (const std::uint32_t error = Refusal("MoveFile", from, to)) return Fail(error);
+    if (MadeToFail(__func__)) return Fail(ErrorAccessDenied);
+    if (const std::uint32_t error = Refusal(__func__, from, to)) return Fail(error);
     if (!Pass(&Calls::MoveFile, from, to)) return false;
     Renamed(from, to);
     return true;
 }
 
 bool GetFileAttributes(const std::string& path, std::uint32_t& attributes) {
-    if (MadeToFail("GetFileAttributes")) return Fail(ErrorAccessDenied);
+    if (MadeToFail(__func__)) return Fail(ErrorAccessDenied);
     // A file held open answers for its attributes; one whose removal waits
     // does not.
     const bool pending = W().holdError == ErrorAccessDenied;
-    if (const std::uint32_t error = Refusal("GetFileAttributes", path, {}, {}, pending)) return Fail(error);
+    if (const std::uint32_t error = Refusal(__func__, path, {}, {}, pending)) return Fail(error);
     return Pass(&Calls::GetFileAttributes, path, attributes);
 }
 
 bool SetFileAttributes(const std::string& path, std::uint32_t attributes) {
     CutPoint();
-    if (MadeToFail("SetFileAttributes")) return Fail(ErrorAccessDenied);
+    if (MadeToFail(__func__)) return Fail(ErrorAccessDenied);
     return Pass(&Calls::SetFileAttributes, path, attributes);
 }
 
 bool FindFirst(const std::string& pattern, std::uint32_t& attributes) {
-    if (MadeToFail("FindFirstFile")) return Fail(ErrorAccessDenied);
+    if (MadeToFail(__func__)) return Fail(ErrorAccessDenied);
     return Pass(&Calls::FindFirst, pattern, attributes);
 }
 
 bool GetFullPathName(const std::string& path, std::string& full) {
-    if (MadeToFail("GetFullPathName")) return Fail(ErrorAccessDenied);
+    if (MadeToFail(__func__)) return Fail(ErrorAccessDenied);
     return Pass(&Calls::GetFullPathName, path, full);
 }
 
 ObjectHandle CreateMutex(const std::string& name) {
-    if (MadeToFail("CreateMutex")) {
+    if (MadeToFail(__func__)) {
         Fail(ErrorAccessDenied);
         return 0;
     }
@@ -398,7 +398,7 @@ ObjectHandle CreateMutex(const std::string& name) {
 
 // With WhenWaiting set, a wait that cannot be had at once tells so first.
 std::uint32_t WaitForObject(ObjectHandle object, std::uint32_t milliseconds) {
-    if (MadeToFail("WaitForSingleObject")) {
+    if (MadeToFail(__func__)) {
         Fail(ErrorAccessDenied);
         return WaitFailed;
     }
@@ -412,20 +412,20 @@ std::uint32_t WaitForObject(ObjectHandle object, std::uint32_t milliseconds) {
 }
 
 bool ReleaseMutex(ObjectHandle object) {
-    if (MadeToFail("ReleaseMutex")) return Fail(ErrorAccessDenied);
+    if (MadeToFail(__func__)) return Fail(ErrorAccessDenied);
     return Pass(&Calls::ReleaseMutex, object);
 }
 
 void CloseObject(ObjectHandle object) { Pass(&Calls::CloseObject, object); }
 
 std::int32_t RegOpenKeyEx(RegKey root, const std::string& subkey, std::uint32_t access, RegKey& key) {
-    if (MadeToFail("RegOpenKeyEx")) return ErrorAccessDenied;
+    if (MadeToFail(__func__)) return ErrorAccessDenied;
     return Pass(&Calls::RegOpenKeyEx, root, subkey, access, key);
 }
 
 std::int32_t RegQueryValueEx(RegKey key, const std::string& name, std::uint32_t& type, unsigned char* data,
                              std::uint32_t& size) {
-    if (MadeToFail("RegQueryValueEx")) return ErrorAccessDenied;
+    if (MadeToFail(__func__)) return ErrorAccessDenied;
     return Pass(&Calls::RegQueryValueEx, key, name, type, data, size);
 }
 
@@ -450,17 +450,17 @@ int MessageBox(const char* text, const char* caption, std::uint32_t style) {
 bool GetVersionEx(VersionInfo& info) { return Pass(&Calls::GetVersionEx, info); }
 
 bool OpenProcessToken(std::uint32_t access, TokenHandle& token) {
-    if (MadeToFail("OpenProcessToken")) return Fail(ErrorAccessDenied);
+    if (MadeToFail(__func__)) return Fail(ErrorAccessDenied);
     return Pass(&Calls::OpenProcessToken, access, token);
 }
 
 bool LookupPrivilegeValue(const char* name, Luid& luid) {
-    if (MadeToFail("LookupPrivilegeValue")) return Fail(1313);  // ERROR_NO_SUCH_PRIVILEGE
+    if (MadeToFail(__func__)) return Fail(1313);  // ERROR_NO_SUCH_PRIVILEGE
     return Pass(&Calls::LookupPrivilegeValue, name, luid);
 }
 
 bool AdjustTokenPrivilege(TokenHandle token, const Luid& luid, std::uint32_t attributes) {
-    if (MadeToFail("AdjustTokenPrivileges")) return Fail(ErrorAccessDenied);
+    if (MadeToFail(__func__)) return Fail(ErrorAccessDenied);
     return Pass(&Calls::AdjustTokenPrivilege, token, luid, attributes);
 }
 
@@ -499,7 +499,32 @@ std::uintptr_t LastThrowAddress() { return Pass(&Calls::LastThrowAddress); }
 void InstallFaultHandler(FaultHandler handler) { Pass(&Calls::InstallFaultHandler, handler); }
 void RemoveFaultHandler() { Pass(&Calls::RemoveFaultHandler); }
 
-const Calls calls{PM_PLATFORM_CALLS(PM_PLATFORM_CALL_ENTRY)};
+const Calls calls{PM_PLATFORM_CALLS(PM_PLATFORM_CALL_ENTRY, PM_PLATFORM_CALL_ENTRY)};
+
+// The wrappers above take their names for the switches from `__func__`,
+// which is the table's own name for each (the entries are filled by name).
+// A switch naming no call would make no call fail and pass unseen.
+#define PM_CALL_NAME(Return, Name, Parameters, Arguments) #Name,
+constexpr std::string_view callNames[] = {PM_PLATFORM_CALLS(PM_CALL_NAME, PM_CALL_NAME)};
+#undef PM_CALL_NAME
+
+// (Written without stdio: the test build of the program has none.)
+[[noreturn]] void Unknown(const std::string& name) {
+    const std::string text = "fault layer: no call of the platform table is named \"" + name + "\"\n";
+#if defined(_WIN32)
+    DWORD written = 0;
+    ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+#else
+    std::fputs(text.c_str(), stderr);
+#endif
+    std::abort();
+}
+
+const std::string& Known(const std::string& name) {
+    for (const std::string_view known : callNames)
+        if (known == name) return name;
+    Unknown(name);
+}
 
 }  // namespace
 
@@ -529,12 +554,15 @@ void FailCall(std::uint64_t n) {
     W().failedCall.clear();
 }
 const std::string& FailedCall() { return W().failedCall; }
-void FailEveryCall(const std::string& name) { W().failing.insert(name); }
-void HideSystemFunction(const std::string& name) { W().hidden.insert(name); }
+void FailEveryCall(const std::string& name) { W().failing.insert(Known(name)); }
+void HideSystemFunction(const std::string& name) {
+    if (name != "ReplaceFile" && name != "MoveFileReplace") Unknown(name);
+    W().hidden.insert(name);
+}
 void SetReplaceFileAnswer(std::uint32_t error) { W().replaceAnswer = error; }
 
 void RefuseCalls(const std::string& name, std::uint32_t error, std::uint64_t count) {
-    W().refused = name;
+    W().refused = Known(name);
     W().refusal = error;
     W().refusals = count;
 }

@@ -29,19 +29,21 @@ void ThrowFromCompare(std::uint64_t n);
 // Names of the calls that were made to fail (", " between two), empty if
 // none was.
 const std::string& FailedCall();
+// Calls are named as in the platform table (PM_PLATFORM_CALLS); a name of
+// none ends the test program with a message.
 // Makes every call of this name fail (as FailCall does), until Reset.
 void FailEveryCall(const std::string& name);
 
 // Systems without ReplaceFileA (before Windows 2000) and with a MoveFileExA
 // that is not implemented (95, 98, Me) answer ErrorCallNotImplemented: so
-// do these calls for "ReplaceFileA" or "MoveFileExA" until Reset.
+// do the calls "ReplaceFile" or "MoveFileReplace" until Reset.
 void HideSystemFunction(const std::string& name);
 // ReplaceFile refuses with `error` (0: as usual); with
 // ErrorUnableToMoveReplacement2 it gives the replaced file the backup name
 // first, as Windows may.
 void SetReplaceFileAnswer(std::uint32_t error);
 // The next `count` calls named `name` ("CreateFile", "ReplaceFile",
-// "MoveFileEx", "MoveFile", "DeleteFile", "GetFileAttributes") are refused with `error`, as
+// "MoveFileReplace", "MoveFile", "DeleteFile", "GetFileAttributes") are refused with `error`, as
 // while a virus scanner holds the file (ErrorSharingViolation,
 // ErrorAccessDenied); not counted as failing calls.
 void RefuseCalls(const std::string& name, std::uint32_t error, std::uint64_t count);

@@ -31,14 +31,14 @@ inline SaveWay Save(const std::string& path, std::string_view text) {
 inline void WriteLines(LineList& list, const std::string& path) { Save(path, list.ComposeText()); }
 inline std::vector<std::string> Recover(const std::string& path) {
     Patience patience;
-    return RecoverInterruptedSave(path, patience);
+    return RecoverInterruptedSave(path, patience).backups;
 }
 
 // A next run's save, as the configuration's: recovery first, the backups
 // beside the file removed after the save (their lines are the text's here).
 inline void NextSave(const std::string& path, std::string_view text) {
     Patience patience;
-    const std::vector<std::string> backups = RecoverInterruptedSave(path, patience);
+    const std::vector<std::string> backups = RecoverInterruptedSave(path, patience).backups;
     SaveTextFile(path, text.data(), text.size(), patience);
     for (const std::string& backup : backups) DiscardBackup(backup, patience);
 }

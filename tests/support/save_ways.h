@@ -34,17 +34,17 @@ struct SaveWayCase {
 };
 inline const SaveWayCase SaveWays[] = {
     {"Windows 2000 and later", SaveWay::ReplaceFile, [](const test::ScratchDir&) {}, 0},
-    {"NT 4.0", SaveWay::MoveFileEx, [](const test::ScratchDir&) { faults::HideSystemFunction("ReplaceFileA"); }, 0},
+    {"NT 4.0", SaveWay::MoveFileEx, [](const test::ScratchDir&) { faults::HideSystemFunction("ReplaceFile"); }, 0},
     {"95, 98, Me", SaveWay::Backup,
      [](const test::ScratchDir&) {
-         faults::HideSystemFunction("ReplaceFileA");
-         faults::HideSystemFunction("MoveFileExA");
+         faults::HideSystemFunction("ReplaceFile");
+         faults::HideSystemFunction("MoveFileReplace");
      },
      0},
     {"95, 98, Me, a folder with the backup's name", SaveWay::Backup,
      [](const test::ScratchDir& dir) {
-         faults::HideSystemFunction("ReplaceFileA");
-         faults::HideSystemFunction("MoveFileExA");
+         faults::HideSystemFunction("ReplaceFile");
+         faults::HideSystemFunction("MoveFileReplace");
          if (!dir.Exists("CFG\\PictoCfg.~BK")) dir.MakeDir("CFG\\PictoCfg.~BK");
      },
      1},

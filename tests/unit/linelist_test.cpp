@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/failure.h"
+#include "support/failure_of.h"
 #include "runtime/linelist.h"
 #include "support/files.h"
 #include "support.h"
@@ -147,6 +148,7 @@ TEST(LineList, MergedLinesEndAsAddedLinesWouldWithOrWithoutRoomMade) {
                 reference.Add(line);
             }
         }
+        list.FinishMerges();
         ASSERT_EQ(list.LineCount(), static_cast<std::int32_t>(reference.lines.size()));
         ASSERT_EQ(Contents(list), reference.lines) << "round " << round;
     }
@@ -162,12 +164,17 @@ TEST(LineList, ALineGivenAgainIsKnownOnlyWhileTheListHoldsIt) {
     list.AddLine("b");
     list.SetSortedMode(true);
     for (const char* line : {"b", "a", "B", "a", "b"}) list.MergeLine(line);
+    // Counted before they are merged in, waiting lines are a caller's fault.
+    EXPECT_EQ(test::FailureOf([&] { list.LineCount(); }), "EStringListError: Lines wait to be merged");
+    list.FinishMerges();
     EXPECT_EQ(Contents(list), (Lines{"a", "b"}));
     list.MergeLine("a");
     list.MergeLine("c");
+    list.FinishMerges();
     EXPECT_EQ(Contents(list), (Lines{"a", "b", "c"}));
     test::ReadLines(list, dir.Path("c.txt"));
     for (const char* line : {"b", "c", "a"}) list.MergeLine(line);
+    list.FinishMerges();
     EXPECT_EQ(Contents(list), (Lines{"a", "b", "c"}));
 }
 

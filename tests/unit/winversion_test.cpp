@@ -48,7 +48,7 @@ TEST(WindowsVersion, AskedAtMostOnceAndRemembered) {
     EXPECT_LE(versionQueries, 1);
     const int asked = versionQueries;
     EXPECT_EQ(GetWindowsVersion(), first);
-    EXPECT_EQ(IsWindowsNT(), first == VersionWinNT4 || first == VersionWin2000 || first == VersionWinXP);
+    EXPECT_EQ(IsWindowsNT4Or5(), first == VersionWinNT4 || first == VersionWin2000 || first == VersionWinXP);
     EXPECT_EQ(versionQueries, asked);
     plat::UseCalls(wrapped == &plat::SystemCalls() ? nullptr : wrapped);
 }

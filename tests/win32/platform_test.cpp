@@ -128,6 +128,7 @@ TEST(Win32, LongLinesWithHyphensStayApartAndInOrder) {
     list.AddLine(prefix + "-x.bmp");
     list.SetSortedMode(true);
     list.MergeLine(prefix + "'x.bmp");
+    list.FinishMerges();
     ASSERT_EQ(CompareLines(prefix + "-x.bmp", prefix + "'x.bmp") != 0, true);
     EXPECT_EQ(list.LineCount(), 2);
 
