@@ -4,6 +4,7 @@
 
 #include "base/failure.h"
 #include "base/stringtable.h"
+#include "winsys/loadtext.h"
 #include "winsys/platform.h"
 
 namespace pm {
@@ -64,7 +65,7 @@ std::size_t ComposeFailureText(const Exception* failure, const char* kindName, s
     const char* ending = messageLength > 0 && message[messageLength - 1] != '.' ? "." : "";
 
     char format[256];
-    plat::LoadString(IDS_FAILURE_FORMAT, format, sizeof format);
+    LoadText(IDS_FAILURE_FORMAT, TEXT_FAILURE_FORMAT, format);
     char digits[9];
     HexDigits(shown, digits);
 
@@ -90,7 +91,7 @@ void ReportFailure(const Exception* failure, const char* kindName, std::uintptr_
     char text[1024];
     ComposeFailureText(failure, kindName, raiseAddress, text, sizeof text);
     char title[64];
-    plat::LoadString(IDS_FAILURE_TITLE, title, sizeof title);
+    LoadText(IDS_FAILURE_TITLE, TEXT_FAILURE_TITLE, title);
     plat::MessageBox(text, title, plat::MbOk | plat::MbIconError | plat::MbTaskModal);
 }
 

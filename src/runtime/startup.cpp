@@ -9,6 +9,7 @@
 #include "base/runtimeerror.h"
 #include "base/stringtable.h"
 #include "runtime/failurereport.h"
+#include "winsys/loadtext.h"
 #include "winsys/platform.h"
 
 namespace pm {
@@ -129,8 +130,8 @@ void RunStartupSteps(const ModuleEntry* modules, std::size_t count) {
 
 void FailureSupportStartup() {
     char intOverflowText[64], rangeErrorText[64];
-    plat::LoadString(IDS_INT_OVERFLOW, intOverflowText, sizeof intOverflowText);
-    plat::LoadString(IDS_RANGE_ERROR, rangeErrorText, sizeof rangeErrorText);
+    LoadText(IDS_INT_OVERFLOW, TEXT_INT_OVERFLOW, intOverflowText);
+    LoadText(IDS_RANGE_ERROR, TEXT_RANGE_ERROR, rangeErrorText);
     InstallFailureSupport(intOverflowText, rangeErrorText);
     std::set_new_handler(OnNewFailure);
 }

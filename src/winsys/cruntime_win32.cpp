@@ -112,8 +112,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int);
 // Functions to run at exit: accepted and never run (see above).
 int atexit(void (*)()) { return 0; }
 
-// The C++ runtime's thread support: more than one thread may run (the
-// failure report of a fault runs on one of its own). Destructors of
+// The C++ runtime's thread support: a second thread may run (the report
+// of a fault runs on one of its own while the program's thread waits). Destructors of
 // thread-local keys are not run: the process ends with its threads.
 int _CRT_MT = 1;
 int __mingwthr_key_dtor(DWORD, void (*)(void*)) { return 0; }
@@ -307,9 +307,11 @@ int close(int) { return -1; }
 // TryEnterCriticalSection (NT 4.0, not 95, 98 or Me). A program that
 // imported those two would not load on older systems. Every such slot is
 // defined here, pointing to a function of ours; the two of KERNEL32 look
-// the system's own up and stand in for it where it is missing. One thread
-// runs the program, so entering a critical section can stand in for trying
-// to. A slot's name is the function's as the compiler writes it: with a
+// the system's own up and stand in for it where it is missing. The
+// program's work runs on one thread, so entering a critical section can
+// stand in for trying to. The only other thread, a fault's report, runs
+// while that one is stopped: where it would block on a section the stopped
+// thread holds, the wait for the report is bounded (platform_win32.cpp). A slot's name is the function's as the compiler writes it: with a
 // leading underscore (and stdcall's argument bytes) in the 32-bit program.
 #if defined(__i386__)
 #define PM_IMPORT_SLOT(name) "__imp__" name

@@ -181,7 +181,11 @@ bool MakeSortKey(const char* text, std::size_t length, std::string& key) {
 
 bool IsDbcsLeadByte(unsigned char byte) { return ::IsDBCSLeadByte(byte) != FALSE; }
 
+// Set as a box is about to show: a fault's report then waits for the user.
+volatile LONG boxShowing = 0;
+
 int MessageBox(const char* text, const char* caption, std::uint32_t style) {
+    boxShowing = 1;
     return ::MessageBoxA(nullptr, text, caption, style);
 }
 
@@ -265,6 +269,9 @@ namespace {
 FaultHandler faultHandler = nullptr;
 LPTOP_LEVEL_EXCEPTION_FILTER previousFilter = nullptr;
 
+// Time for a fault's report to reach its box.
+constexpr DWORD ReportStartMilliseconds = 15000;
+
 struct FaultReport {
     Fault fault;
     std::uintptr_t address;
@@ -287,9 +294,19 @@ LONG WINAPI TopLevelFilter(EXCEPTION_POINTERS* pointers) {
     }
     // The faulting thread's stack may be all but used up (a stack overflow),
     // so the report is made on a thread of its own; the handler ends the
-    // process from there.
+    // process from there. That thread may block for good on a lock this one
+    // holds (the heap's, or a critical section: on 95, 98 and Me the stand-in
+    // for TryEnterCriticalSection enters it). So it is given a while to show
+    // its box, and waited for as long as the user takes only once it has;
+    // else the process ends here, without a box rather than hung. Ended so,
+    // not by ExitProcess: that would wait for the loader's lock, which a
+    // thread blocked while it starts holds.
+    boxShowing = 0;
     const HANDLE thread = ::CreateThread(nullptr, 256 * 1024, ReportOnFreshStack, &report, 0, nullptr);
-    if (thread != nullptr) ::WaitForSingleObject(thread, INFINITE);
+    if (thread != nullptr && ::WaitForSingleObject(thread, ReportStartMilliseconds) == WAIT_TIMEOUT) {
+        if (!boxShowing) ::TerminateProcess(::GetCurrentProcess(), 1);
+        ::WaitForSingleObject(thread, INFINITE);
+    }
     ::ExitProcess(1);
 }
 

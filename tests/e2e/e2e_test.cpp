@@ -61,6 +61,33 @@ SingleRun HomeOfWrongType(const char* name, DWORD type) {
             1, nullptr};
 }
 
+bool SystemOrder(const std::string& a, const std::string& b) {
+    return ::CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()), b.data(),
+                            static_cast<int>(b.size())) == CSTR_LESS_THAN;
+}
+
+// Hyphens and apostrophes around character 256 of a line: configuration
+// lines with a hyphen, index lines giving the same with an apostrophe.
+// All are kept, in the system's order.
+struct LongLines {
+    std::string index, configuration, expected;
+};
+LongLines HyphensAndApostrophes(const Home& h) {
+    LongLines l;
+    const std::string lead = "1:2/3=" + h.Picture("");
+    std::vector<std::string> lines;
+    for (std::size_t at = 250; at <= 262; ++at) {
+        const std::string name = std::string(at - lead.size(), 'p');
+        l.index += name + "'x.bmp,N,1:2/3\r\n";
+        l.configuration += lead + name + "-x.bmp\r\n";
+        lines.push_back(lead + name + "'x.bmp");
+        lines.push_back(lead + name + "-x.bmp");
+    }
+    std::sort(lines.begin(), lines.end(), SystemOrder);
+    for (const std::string& line : lines) l.expected += line + "\r\n";
+    return l;
+}
+
 const SingleRun singleRuns[] = {
     {"IndexMissing", [](const Home&) {}, "Error", [](const Home&) { return Fixed(TextIndexMissing); }, Error, 0,
      nullptr},
@@ -143,6 +170,25 @@ const SingleRun singleRuns[] = {
      },
      "Information", [](const Home&) { return Fixed(TextConverted); }, Information, 0,
      [](const Home& h) { return "1:2/3=" + h.Picture("a.bmp") + "\r\nkept=1\r\n"; }},
+    {"LongLinesDifferingInAHyphenOrAnApostrophe",
+     [](const Home& h) {
+         const LongLines l = HyphensAndApostrophes(h);
+         Index(h, l.index);
+         WriteBytes(h.Cfg(), l.configuration);
+     },
+     "Information", [](const Home&) { return Fixed(TextConverted); }, Information, 0,
+     [](const Home& h) { return HyphensAndApostrophes(h).expected; }},
+    {"LongLinesWrittenInTheSystemsOrder",
+     [](const Home& h) {
+         Index(h, "");
+         const std::string p(255, 'p');
+         WriteBytes(h.Cfg(), p + "-a-b\r\n" + p + "-ab\r\n");
+     },
+     "Information", [](const Home&) { return Fixed(TextConverted); }, Information, 0,
+     [](const Home&) {
+         const std::string a = std::string(255, 'p') + "-a-b", b = std::string(255, 'p') + "-ab";
+         return SystemOrder(b, a) ? b + "\r\n" + a + "\r\n" : a + "\r\n" + b + "\r\n";
+     }},
 };
 
 class OneRun : public ::testing::TestWithParam<SingleRun> {};
@@ -186,46 +232,6 @@ TEST(EndToEnd, ConfigurationHeldOpenForWriting) {
                  FailureText("EFOpenError", "Cannot open file " + home.Cfg()), Report, 1);
     ::CloseHandle(other);
     CheckEqual(ReadBytes(home.Cfg()), "old=1\r\n", "configuration");
-}
-
-bool SystemOrder(const std::string& a, const std::string& b) {
-    return ::CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()), b.data(),
-                            static_cast<int>(b.size())) == CSTR_LESS_THAN;
-}
-
-// Hyphens, apostrophes and dashes around character 256 of a line: the
-// configuration's lines and the index's, which differ only there, are all
-// kept, in the system's order.
-TEST(EndToEnd, LongLinesDifferingInAHyphenOrAnApostrophe) {
-    const Home home = FreshHome();
-    const std::string lead = "1:2/3=" + home.Picture("");
-    std::string index, configuration;
-    std::vector<std::string> lines;
-    for (std::size_t at = 250; at <= 262; ++at) {
-        const std::string name = std::string(at - lead.size(), 'p');
-        index += name + "'x.bmp,N,1:2/3\r\n";
-        configuration += lead + name + "-x.bmp\r\n";
-        lines.push_back(lead + name + "'x.bmp");
-        lines.push_back(lead + name + "-x.bmp");
-    }
-    WriteBytes(home.Inf(), index);
-    WriteBytes(home.Cfg(), configuration);
-    ExpectOneBox(Start(settings.program, settings.scratch), "Information", TextConverted, Information, 0);
-    std::sort(lines.begin(), lines.end(), SystemOrder);
-    std::string expected;
-    for (const std::string& line : lines) expected += line + "\r\n";
-    CheckEqual(ReadBytes(home.Cfg()), expected, "configuration");
-}
-
-TEST(EndToEnd, LongLinesWrittenInTheSystemsOrder) {
-    const Home home = FreshHome();
-    const std::string p(255, 'p');
-    WriteBytes(home.Inf(), "");
-    WriteBytes(home.Cfg(), p + "-a-b\r\n" + p + "-ab\r\n");
-    ExpectOneBox(Start(settings.program, settings.scratch), "Information", TextConverted, Information, 0);
-    const std::string a = p + "-a-b", b = p + "-ab";
-    CheckEqual(ReadBytes(home.Cfg()), SystemOrder(b, a) ? b + "\r\n" + a + "\r\n" : a + "\r\n" + b + "\r\n",
-               "configuration");
 }
 
 TEST(EndToEnd, HiddenAndSystemConfigurationStaysSo) {
@@ -424,6 +430,16 @@ INSTANTIATE_TEST_SUITE_P(EndToEnd, ProcessorFaultInTheRun,
                          ::testing::Values(ProcessorFault{"access", "EAccessViolation", "Access violation"},
                                            ProcessorFault{"stack", "EStackOverflow", "Stack overflow"}),
                          [](const ::testing::TestParamInfo<ProcessorFault>& p) { return p.param.kind; });
+
+// A report that blocks on a lock the faulting run holds cannot show its
+// box: the program ends after a bounded wait rather than hang for good.
+TEST(EndToEnd, AReportThatCannotShowItsBoxDoesNotHang) {
+    FreshHome();
+    const e2e::Run run = StartFaulty({{"PICTOMAP_FAIL_RUN", "locked"}});
+    CheckEqual(std::to_string(run.exitCode), "1", "exit code");
+    Check(run.boxes.empty(), "a box was shown after all: the lock did not block the report");
+    Check(run.milliseconds < 60000, "ended after " + std::to_string(run.milliseconds) + " ms");
+}
 
 TEST(EndToEnd, TheRuntimesOwnFailureKeepsItsAddress) {
     FreshHome();

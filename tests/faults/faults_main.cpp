@@ -2,7 +2,8 @@
 // read from the environment (the program itself reads none):
 //   PICTOMAP_FAIL_STARTUP=1       the network address module's start-up runs
 //                                 out of memory; =access: it faults
-//   PICTOMAP_FAIL_RUN=access      the run faults; =stack: it overflows its
+//   PICTOMAP_FAIL_RUN=access      the run faults (=locked: holding the heap's
+//                                 lock, which the report needs); =stack: it overflows its
 //                                 stack; =length: the C++ runtime refuses a
 //                                 vector too large; =terminate: the C++
 //                                 runtime cannot go on (std::terminate)
@@ -80,6 +81,12 @@ int Deeper(int depth) {
 void FaultingRun() {
     const std::string fault = Switch("PICTOMAP_FAIL_RUN");
     if (fault == "access") *nowhere = 1;
+    if (fault == "locked") {
+        // The run faults holding the process heap's lock, which the
+        // report's box needs: the report can never show it.
+        ::HeapLock(::GetProcessHeap());
+        *nowhere = 1;
+    }
     if (fault == "stack") Deeper(0);
     if (fault == "terminate") std::terminate();
     if (fault == "length") {

@@ -472,7 +472,13 @@ bool FindCommittedRegion(std::uintptr_t address, std::uintptr_t& base) {
 std::uint32_t GetModuleFileName(ModuleHandle module, char* buffer, std::uint32_t capacity) {
     return Pass(&Calls::GetModuleFileName, module, buffer, capacity);
 }
-int LoadString(std::uint32_t id, char* buffer, int capacity) { return Pass(&Calls::LoadString, id, buffer, capacity); }
+int LoadString(std::uint32_t id, char* buffer, int capacity) {
+    if (MadeToFail(__func__)) {
+        Fail(1814);  // ERROR_RESOURCE_NAME_NOT_FOUND
+        return 0;
+    }
+    return Pass(&Calls::LoadString, id, buffer, capacity);
+}
 bool IsDebuggerPresent() { return Pass(&Calls::IsDebuggerPresent); }
 
 [[noreturn]] void RaiseForDebugger(const char* kindName, const char* message, std::uintptr_t address) {

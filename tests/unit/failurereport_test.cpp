@@ -7,6 +7,7 @@
 #include "base/failure.h"
 #include "base/runtimeerror.h"
 #include "runtime/failurereport.h"
+#include "support/faults.h"
 #include "winsys/platform.h"
 
 namespace pm {
@@ -31,8 +32,13 @@ std::string Compose(const Exception* failure, std::uintptr_t address, std::size_
 TEST(FailureReport, ComposesKindModuleAddressAndMessage) {
     // Addresses below every module: shown relative to 4096 in our own file.
     const EFCreateError create("Cannot create file C:\\Mail\\CFG\\PictoCfg.cfg");
-    EXPECT_EQ(Compose(&create, 4096 + 0x102A), "Exception EFCreateError in module " + OwnModuleName() +
-                                                   " at 0000102A.\nCannot create file C:\\Mail\\CFG\\PictoCfg.cfg.");
+    const std::string expected = "Exception EFCreateError in module " + OwnModuleName() +
+                                 " at 0000102A.\nCannot create file C:\\Mail\\CFG\\PictoCfg.cfg.";
+    EXPECT_EQ(Compose(&create, 4096 + 0x102A), expected);
+    // Where the string table cannot give its text, the built-in one says the same.
+    faults::FailEveryCall("LoadString");
+    EXPECT_EQ(Compose(&create, 4096 + 0x102A), expected);
+    faults::Reset();
     const struct {
         const char* message;
         const char* secondLine;
