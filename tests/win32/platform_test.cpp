@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -242,6 +243,59 @@ TEST(Win32, AHeldBackupIsMarkedAndRemovedLater) {
     EXPECT_EQ(test::Recover(path), std::vector<std::string>{});
     EXPECT_EQ(dir.Read("PictoCfg.cfg"), "new\r\n");
     EXPECT_EQ(dir.EntryCount(), 1u);
+}
+
+// The error codes the save and its recovery tell apart, as Windows sets
+// them. A marker is set before each call, as Wine's own tests do, so that a
+// code left over from an earlier call cannot pass.
+TEST(Win32, FailedCallsSetTheErrorsTheSaveTellsApart) {
+    test::ScratchDir dir;
+    dir.Write("there.cfg", "x");
+    dir.Write("other.cfg", "y");
+    dir.Write("marked.cfg", "z");
+    const std::string there = dir.Path("there.cfg"), missing = dir.Path("missing.cfg"),
+                      marked = dir.Path("marked.cfg");
+    ASSERT_TRUE(::SetFileAttributesA(marked.c_str(), FILE_ATTRIBUTE_READONLY));
+    const HANDLE held = ::CreateFileA(dir.Path("other.cfg").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    std::uint32_t attributes = 0;
+    const auto opened = [](plat::FileHandle file) {
+        if (file == plat::InvalidFile) return false;
+        plat::CloseFile(file);
+        return true;
+    };
+    const auto exists = [](std::uint32_t e) { return e == plat::ErrorFileExists || e == plat::ErrorAlreadyExists; };
+    const struct {
+        const char* what;
+        std::function<bool()> call;
+        std::function<bool(std::uint32_t)> expected;
+    } rows[] = {
+        {"attributes of a missing file", [&] { return plat::GetFileAttributes(missing, attributes); }, plat::NoSuchFile},
+        {"attributes in a missing folder",
+         [&] { return plat::GetFileAttributes(dir.Path("no\\such.cfg"), attributes); }, plat::NoSuchFile},
+        {"search for a missing file", [&] { return plat::FindFirst(missing, attributes); }, plat::NoSuchFile},
+        {"a new file where one is",
+         [&] { return opened(plat::CreateFile(there, plat::GenericWrite, 0, plat::CreateNew)); }, exists},
+        {"a rename onto a file", [&] { return plat::MoveFile(marked, there); }, exists},
+        {"a file held without sharing",
+         [&] { return opened(plat::CreateFile(dir.Path("other.cfg"), plat::GenericRead, plat::FileShareRead,
+                                              plat::OpenExisting)); },
+         [](std::uint32_t e) { return e == plat::ErrorSharingViolation; }},
+        {"writing a read-only file",
+         [&] { return opened(plat::CreateFile(marked, plat::GenericWrite, 0, plat::OpenExisting)); },
+         [](std::uint32_t e) { return e == plat::ErrorAccessDenied; }},
+        {"removing a read-only file", [&] { return plat::DeleteFile(marked); },
+         [](std::uint32_t e) { return e == plat::ErrorAccessDenied; }},
+    };
+    for (const auto& row : rows) {
+        ::SetLastError(0xdeadbeef);
+        EXPECT_FALSE(row.call()) << row.what;
+        const std::uint32_t error = plat::LastError();
+        EXPECT_TRUE(row.expected(error)) << row.what << ": error " << error;
+    }
+    ::CloseHandle(held);
+    ::SetFileAttributesA(marked.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST(Win32, ExistenceByDirectorySearch) {
