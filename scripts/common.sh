@@ -6,8 +6,11 @@
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
+# Sourcing this file changes nothing and runs nothing: each command asks
+# what it needs, when it needs it.
+
 # Whether this machine runs 32-bit x86 programs (PICTOMAP_RUNS_32BIT=yes or
-# no), asked once per run and said on one line. Some kernels run 64-bit
+# no), asked once per run, at a command's first need, and said on one line. Some kernels run 64-bit
 # programs only ("Exec format error"): there 32-bit Wine cannot start, and
 # the Windows tests run in the 64-bit build under 64-bit Wine (and the
 # 32-bit suite in an emulated PC, tests/emulated). The question is put to
@@ -48,26 +51,28 @@ check_32bit() {
         echo "32-bit code: this machine cannot run it natively ($why): 64-bit Wine, and the 32-bit suite in an emulated PC"
     fi
 }
-check_32bit
 
 # What building and running the program needs; the Windows tests need zip
 # for the release, the host's tests the fuzzing toolchain and bc. Only unversioned names, so that
 # the lists resolve on Debian 12 and 13 alike. The 64-bit compilers and
 # Wine build and run the same sources where 32-bit code cannot run, and
-# test that road everywhere else; 32-bit Wine only where it can start.
+# test that road everywhere else; 32-bit Wine (wine32:i386) only where it
+# can start, which ensure_packages adds.
 EXAMPLE_PACKAGES="cmake make patch g++ googletest libgtest-dev g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
  g++-mingw-w64-x86-64 mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 wine wine64 xvfb xauth"
-[ "$PICTOMAP_RUNS_32BIT" = yes ] && EXAMPLE_PACKAGES="$EXAMPLE_PACKAGES wine32:i386"
 WINDOWS_TEST_PACKAGES="$EXAMPLE_PACKAGES zip unzip"
 TEST_PACKAGES="$WINDOWS_TEST_PACKAGES clang libclang-rt-dev bc"
 
 # ensure_packages LIST: installs what is missing of LIST (as root), or says
-# what to run (as another user). With the cross compilers, also their own
-# sources (gcc-<major>-source, named after the compiler's version): the
-# program's C++ runtime is built from them (cmake/gccruntime.cmake).
+# what to run (as another user); with Wine, also 32-bit Wine where 32-bit
+# code runs. With the cross compilers, also their own sources
+# (gcc-<major>-source, named after the compiler's version): the program's
+# C++ runtime is built from them (cmake/gccruntime.cmake).
 ensure_packages() {
-    install_missing "$1"
-    local version
+    local packages=$1 version
+    check_32bit
+    [ "$PICTOMAP_RUNS_32BIT" = yes ] && [[ " $1 " == *" wine "* ]] && packages="$packages wine32:i386"
+    install_missing "$packages"
     if [[ " $1 " == *" g++-mingw-w64-i686 "* ]] && version=$(i686-w64-mingw32-gcc-win32 -dumpversion); then
         install_missing "gcc-${version%%[.-]*}-source"
     fi
@@ -101,10 +106,91 @@ shown() {
     return "$status"
 }
 
-# release_name [ROOT]: the Debian release of the system at ROOT (by
-# default this one), as "Debian 13".
+# os_release FIELD [ROOT]: a field of /etc/os-release of the system at ROOT
+# (by default this one), such as VERSION_CODENAME.
+os_release() {
+    (. "${2:-}/etc/os-release" && eval "echo \"\${$1:-}\"")
+}
+
+# release_name [ROOT]: the Debian release of the system at ROOT, as
+# "Debian 13".
 release_name() {
-    (. "${1:-}/etc/os-release" && echo "${NAME%% *} ${VERSION_ID:-$VERSION_CODENAME}")
+    local name version
+    name=$(os_release NAME "${1:-}") version=$(os_release VERSION_ID "${1:-}")
+    echo "${name%% *} ${version:-$(os_release VERSION_CODENAME "${1:-}")}"
+}
+
+# other_release [CODENAME]: the Debian release tested beside this one (or
+# beside CODENAME); nothing for a release it does not know.
+other_release() {
+    case "${1:-$(os_release VERSION_CODENAME)}" in
+    bookworm) echo trixie ;;
+    trixie) echo bookworm ;;
+    esac
+}
+
+# debian_sources: the host's Debian package sources, as apt's lists name
+# them, one "URI SUITE COMPONENT" a line, for the host's release and its
+# updates and security suites (no host name is written anywhere).
+debian_sources() {
+    local release
+    release=$(os_release VERSION_CODENAME)
+    apt-get indextargets --format '$(LABEL)|$(REPO_URI) $(RELEASE) $(COMPONENT)' 'Identifier: Packages' 2>/dev/null |
+        awk -F'|' -v r="$release" '$1 ~ /^Debian/ { split($2, f, " "); if (index(f[2], r) == 1) print $2 }' | sort -u
+}
+
+# cache_open CACHE DIR LABEL INTACT: takes CACHE's lock (fd 9, held to the
+# end of the script) and prints DIR and exits when it is there and
+# `INTACT DIR` says it is whole; a damaged one is removed (said as LABEL's),
+# and so is any half-made one. The caller then makes DIR.partial and ends
+# with cache_close. Two runs at once neither remove each other's folder
+# nor make it twice.
+cache_open() {
+    local cache=$1 dir=$2 label=$3 intact=$4
+    mkdir -p "$cache"
+    exec 9>"$cache/lock"
+    flock 9
+    if [ -d "$dir" ]; then
+        if "$intact" "$dir"; then
+            echo "$dir"
+            exit 0
+        fi
+        echo "$label: the cached $dir is damaged; making it again" >&2
+        rm -rf "$dir"
+    fi
+    rm -rf "$cache"/*.partial
+}
+
+# cache_close CACHE DIR PATTERN: DIR.partial, complete, becomes DIR; the
+# folders of CACHE matching PATTERN (other keys) are of no more use.
+cache_close() {
+    local cache=$1 dir=$2 pattern=$3
+    find "$cache" -mindepth 1 -maxdepth 1 -name "$pattern" ! -name "$(basename "$dir")*" -exec rm -rf {} +
+    mv "$dir.partial" "$dir"
+}
+
+# on_exit COMMAND: runs COMMAND when the script ends, before what was set to
+# run then already (a trap of the caller's is kept).
+on_exit() {
+    local quoted previous=""
+    quoted=$(trap -p EXIT)
+    quoted=${quoted#"trap -- "}
+    # The command as trap -p quotes it, unquoted by the shell.
+    [ -n "$quoted" ] && eval "previous=${quoted% EXIT}"
+    # shellcheck disable=SC2064
+    trap "$1${previous:+; $previous}" EXIT
+}
+
+# wine_home_m FOLDER: FOLDER is the mail program's home directory for the
+# run's Wine, as drive M: (HomeDir M:\), until wine_home_m_done.
+wine_home_m() {
+    if [ -n "${PICTOMAP_WINE_USER:-}" ]; then chown -R "$PICTOMAP_WINE_USER" "$1"; else chmod -R a+rwX "$1"; fi
+    ln -sfn "$1" "$PICTOMAP_WINEPREFIX/dosdevices/m:"
+    "$ROOT/scripts/wine-run" reg add 'HKLM\SoftWare\Velkorware\Quernpost' /v HomeDir /t REG_SZ /d 'M:\' /f >/dev/null 2>&1
+}
+wine_home_m_done() {
+    rm -f "$PICTOMAP_WINEPREFIX/dosdevices/m:"
+    "$ROOT/scripts/wine-run" reg delete 'HKLM\SoftWare\Velkorware\Quernpost' /f >/dev/null 2>&1 || true
 }
 
 # step [--quiet] NAME COMMAND...: one step of a README command. Its output
@@ -177,7 +263,7 @@ start_wine() {
     export XDG_RUNTIME_DIR=$PICTOMAP_WINE_DIR/runtime
     mkdir -m 700 "$XDG_RUNTIME_DIR"
     chown "$owner" "$XDG_RUNTIME_DIR"
-    trap stop_wine EXIT
+    on_exit stop_wine
 
     # A display of our own, so that message boxes are real windows. Xvfb
     # picks a free display number itself and writes it once it accepts

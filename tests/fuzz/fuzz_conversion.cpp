@@ -31,7 +31,7 @@ static std::string Read(const fs::path& path) {
 
 static std::vector<std::string> Cut(const std::string& bytes) {
     pm::LineList list;
-    static const std::string scratch = "/tmp/pictomap-fuzz-cut-" + std::to_string(::getpid());
+    static const std::string scratch = fs::temp_directory_path() / ("pictomap-fuzz-cut-" + std::to_string(::getpid()));
     std::ofstream(scratch, std::ios::binary | std::ios::trunc) << bytes;
     pm::test::ReadLines(list, scratch);
     return fuzz::Lines(list);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -32,8 +33,10 @@ static std::vector<std::string> Reference(const std::string& bytes) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzz::Ready();
-    static const std::string in = "/tmp/pictomap-fuzz-" + std::to_string(::getpid()) + ".in";
-    static const std::string out = "/tmp/pictomap-fuzz-" + std::to_string(::getpid()) + ".out";
+    // In the scratch folder the run gives (TMPDIR; scripts/fuzz removes it).
+    static const std::string stem =
+        std::filesystem::temp_directory_path() / ("pictomap-fuzz-" + std::to_string(::getpid()));
+    static const std::string in = stem + ".in", out = stem + ".out";
     const std::string bytes(reinterpret_cast<const char*>(data), size);
     std::ofstream(in, std::ios::binary | std::ios::trunc) << bytes;
 
