@@ -60,7 +60,7 @@ check_32bit() {
 # can start, which ensure_packages adds.
 EXAMPLE_PACKAGES="cmake make patch g++ googletest libgtest-dev g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
  g++-mingw-w64-x86-64 mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 wine wine64 xvfb xauth"
-WINDOWS_TEST_PACKAGES="$EXAMPLE_PACKAGES zip unzip"
+WINDOWS_TEST_PACKAGES="$EXAMPLE_PACKAGES zip unzip locales"
 TEST_PACKAGES="$WINDOWS_TEST_PACKAGES clang libclang-rt-dev bc"
 
 # ensure_packages LIST: installs what is missing of LIST (as root), or says

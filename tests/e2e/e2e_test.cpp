@@ -3,6 +3,7 @@
 // message box, read caption, text and icon, press OK, then check the exit
 // code and the exact bytes left on disk. The same on Windows and Wine.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <regex>
@@ -232,6 +233,44 @@ TEST(EndToEnd, ConfigurationHeldOpenForWriting) {
                  FailureText("EFOpenError", "Cannot open file " + home.Cfg()), Report, 1);
     ::CloseHandle(other);
     CheckEqual(ReadBytes(home.Cfg()), "old=1\r\n", "configuration");
+}
+
+// Pictures named in Shift-JIS, whose second bytes include a backslash and
+// letters, with configuration lines of the same kind. Run also with a
+// Japanese system code page and a Western user locale, and the reverse
+// (e2e_code_pages_*, which say the code page to expect): the pictures are
+// found by the system's lead bytes, and every line is kept once, in the
+// order of the user's comparison.
+TEST(EndToEnd, ShiftJisNamesKeepEveryLineInTheUsersOrder) {
+    if (const char* expected = std::getenv("PICTOMAP_EXPECT_CODE_PAGE"); expected && *expected)
+        CheckEqual(std::to_string(::GetACP()), expected, "the code page of the run");
+    const Home home = FreshHome();
+    // Double-byte characters whose second byte is a backslash (95 5C, 83 5C,
+    // 94 5C) or a letter (83 74, 8C 72), and one above 0x7F (95 E0).
+    const std::string names[] = {"\x95\x5C.bmp", "\x83\x5C\x83\x74.gif", "a\x94\x5C" "b.bmp", "\x95\xE0.BMP",
+                                 "\x8C\x72x.gif", "\x95\x5C.jpg"};
+    std::string index;
+    std::vector<std::string> lines = {"1:1/1=C:\\\x95\x5C\\old.bmp", "9:9/9=\x83\x5C", "z=\x8C\x72"};
+    std::string configuration;
+    for (const std::string& line : lines) configuration += line + "\r\n";
+    int net = 1;
+    for (const std::string& name : names) {
+        index += name + ",N,2:" + std::to_string(net) + "/1\r\n";
+        if (name.find(".jpg") == std::string::npos)
+            lines.push_back("2:" + std::to_string(net) + "/1=" + home.Picture(name));
+        ++net;
+    }
+    WriteBytes(home.Inf(), index);
+    WriteBytes(home.Cfg(), configuration);
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        for (std::size_t j = i + 1; j < lines.size(); ++j)
+            Check(SystemOrder(lines[i], lines[j]) || SystemOrder(lines[j], lines[i]),
+                  "two lines the comparison takes as equal: " + lines[i] + ", " + lines[j]);
+    ExpectOneBox(Start(settings.program, settings.scratch), "Information", TextConverted, Information, 0);
+    std::sort(lines.begin(), lines.end(), SystemOrder);
+    std::string expected;
+    for (const std::string& line : lines) expected += line + "\r\n";
+    CheckEqual(ReadBytes(home.Cfg()), expected, "configuration");
 }
 
 TEST(EndToEnd, HiddenAndSystemConfigurationStaysSo) {
