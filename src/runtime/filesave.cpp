@@ -141,7 +141,7 @@ UniqueFile MakeTemporary(const Save& save, std::string& name) {
 // program holds it: its place would have been had a moment later.
 void GiveUpTemporaryOrRaise(const Save& save, const std::string& temporary) {
     if (!Retried(save.patience, [&] { return plat::DeleteFile(temporary); }) &&
-        HeldByAnother(temporary, plat::LastError()))
+        AskIfHeldByAnother(temporary, plat::LastError()))
         CannotCreate(save);
 }
 

@@ -8,7 +8,7 @@ bool HeldForAMoment(std::uint32_t error) {
     return error == plat::ErrorSharingViolation || error == plat::ErrorAccessDenied;
 }
 
-bool HeldByAnother(const std::string& path, std::uint32_t error) {
+bool AskIfHeldByAnother(const std::string& path, std::uint32_t error) {
     if (error == plat::ErrorSharingViolation) return true;
     std::uint32_t attributes = 0;
     return error == plat::ErrorAccessDenied && !plat::GetFileAttributes(path, attributes) &&

@@ -32,8 +32,9 @@ bool HeldForAMoment(std::uint32_t error);
 // Whether the file at `path`, refused with `error`, is held by another
 // program: a sharing violation, or access denied where even its attributes
 // cannot be read (its removal waits for that program). Access denied with
-// the attributes readable is a refusal of rights, not a hold.
-bool HeldByAnother(const std::string& path, std::uint32_t error);
+// the attributes readable is a refusal of rights, not a hold. It asks the
+// system for those attributes: the last error is then that question's.
+bool AskIfHeldByAnother(const std::string& path, std::uint32_t error);
 
 // Makes `call` (true on success) until it succeeds or the patience tells
 // to stop; false then, with the system's last error as the call left it.
