@@ -47,6 +47,11 @@ private:
 };
 
 // Sorts the lines and switches the list to sorted mode, repeats ignored.
+// That sorts twice: once here, and again as the list enters sorted mode.
+// The sort is not stable, so the second pass moves again the lines that
+// compare equal (they differ only in letter case, or in what word sort
+// passes over): the two passes together decide their order in the saved
+// file, as they always have, so a file keeps the order it was saved in.
 void PrepareConfiguration(LineList& configuration);
 // Adds the line Address=Path at its place unless an equal line is present
 // (merged in with the others by the list's FinishMerges). It
