@@ -356,7 +356,7 @@ void DiscardBackup(const std::string& backup, Patience& patience) {
     if (remove()) return;
     const std::uint32_t refusal = plat::LastError();
     std::uint32_t attributes = 0;
-    if (!plat::GetFileAttributes(backup, attributes) || (attributes & plat::AttributeDirectory)) return;
+    if (WhatIsThere(backup, attributes) != There::File) return;
     if (!(attributes & plat::AttributeReadOnly)) {
         // Tried again, after a wait, while another program holds it.
         if (!patience.WaitAfter(refusal) || !Retried(patience, remove))
