@@ -6,7 +6,6 @@
 
 #include "base/checked.h"
 #include "base/failure.h"
-#include "runtime/orderkey.h"
 #include "base/runtimeerror.h"
 #include "winsys/handles.h"
 #include "winsys/platform.h"
@@ -62,37 +61,18 @@ LineList::LineList() = default;
 LineList::~LineList() = default;
 
 LineList::Line LineList::Refer(const char* data, std::size_t length) {
-    static_assert(sizeof(void*) != 4 || sizeof(Line) == 32, "the record stays small in the program");
+    static_assert(sizeof(void*) != 4 || sizeof(Line) == 8 + 4 * OrderPrefixWords, "the record stays small in the program");
     Line line{};
     line.data = data;
     line.length = static_cast<std::uint32_t>(length);
     return line;
 }
 
-std::string_view LineList::FullKey(const Line& line) {
-    if (line.fullKey == nullptr) return {};
-    std::uint32_t length = 0;
-    std::memcpy(&length, line.fullKey, sizeof length);
-    return {line.fullKey + sizeof length, length};
-}
-
 // Order prefixes are made only for lines that take part in sorting: a list
 // that is only read line by line never pays for them.
 LineList::Line LineList::WithKey(Line line) {
-    if (!(line.keyLow & 1)) {
-        const bool made = plat::MakeSortKey(line.data, line.length, scratchKey_);
-        const OrderPrefix key = made ? PackOrderPrefix(scratchKey_) : OrderPrefix{};
-        line.key = key.high;
-        line.keyMid = key.mid;
-        line.keyLow = key.low;
-        line.fullKey = nullptr;
-        if (made && !scratchKey_.empty()) {
-            // Stored behind its length: a key may hold bytes of any value.
-            const auto length = static_cast<std::uint32_t>(scratchKey_.size());
-            scratchKey_.insert(0, reinterpret_cast<const char*>(&length), sizeof length);
-            line.fullKey = Store(scratchKey_).data;
-        }
-    }
+    if (!line.key.Known() && plat::MakeSortKey(line.data, line.length, scratchKey_))
+        line.key = PackOrderPrefix(scratchKey_);
     return line;
 }
 
@@ -100,13 +80,13 @@ void LineList::EnsureKeys() {
     for (Line& line : lines_) line = WithKey(line);
 }
 
+// The prefixes settle what they can. A line equals itself, and any line of
+// the very same bytes (the sort meets its pivot so, a repeat comes so), as
+// the system would say; the system settles the rest.
 int LineList::Compare(const Line& a, const Line& b) {
-    if ((a.keyLow & b.keyLow & 1) != 0) {
-        if (const int byPrefix = CompareOrderPrefixes({a.key, a.keyMid, a.keyLow}, {b.key, b.keyMid, b.keyLow}))
-            return byPrefix;
-        const std::string_view fullA = FullKey(a), fullB = FullKey(b);
-        if (!fullA.empty() && !fullB.empty()) return CompareOrderKeys(fullA, fullB);
-    }
+    if (a.key.Known() && b.key.Known())
+        if (const int byPrefix = CompareOrderPrefixes(a.key, b.key)) return byPrefix;
+    if (a.View() == b.View()) return 0;
     return CompareLines(a.View(), b.View());
 }
 

@@ -3,6 +3,19 @@
 // the user's locale. Files are bytes in the ANSI code page: CR, LF and CR LF
 // end a line on input, a NUL byte ends the text; every line written ends in
 // CR LF.
+//
+// Memory, a line at a time (the 32-bit program; a 64-bit build's pointer
+// adds 4 bytes):
+// - a record of 36 bytes: where the text is (4), its length (4) and the
+//   order prefix (28, orderkey.h). No whole sort key is kept: where two
+//   prefixes tie, the system compares the lines.
+// - the text: a file's lines stay in the bytes read, CR LF and all; a line
+//   added is copied into chunks of 64 KiB (a long one gets its own).
+// - while lines wait to be merged: their records, a set of the lines
+//   present (12 bytes a slot, at most 3/4 of the slots taken), and then,
+//   for the merge itself, the stable sort's buffer of up to one record a
+//   waiting line and the merged list's records beside the two it is made
+//   from. Vectors grow by a quarter.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +25,7 @@
 #include <string_view>
 #include <vector>
 
+#include "runtime/orderkey.h"
 #include "runtime/patience.h"
 #include "runtime/textset.h"
 
@@ -69,24 +83,18 @@ public:
     std::string_view LineView(std::int32_t index) const;
 
 private:
-    // The same fields on every platform (32 bytes in the 32-bit program,
+    // The same fields on every platform (36 bytes in the 32-bit program,
     // 40 in a 64-bit build), so that the native tests run the record the
     // program uses.
     struct Line {
         const char* data;
-        // The whole sort key, where the platform makes one, stored behind
-        // its length (4 bytes): it settles the comparisons the prefix
-        // leaves open without asking the system. Null where there is none.
-        const char* fullKey;
-        std::uint64_t key;      // the order prefix (19 bytes), which
-        std::uint64_t keyMid;   // settles most comparisons without reading
-        std::uint32_t keyLow;   // the text; bit 0 of keyLow is clear while
-                                // it is not made
+        // The order prefix (orderkey.h), which settles most comparisons
+        // without the system; not known until it is made.
+        OrderPrefix key;
         std::uint32_t length;
         std::string_view View() const { return {data, length}; }
     };
     static Line Refer(const char* data, std::size_t length);
-    static std::string_view FullKey(const Line& line);
     Line WithKey(Line line);
     void EnsureKeys();
     int Compare(const Line& a, const Line& b);

@@ -1,8 +1,9 @@
 // The order of configuration lines by the locale's sort keys (which the
 // platform makes): a key orders texts as CompareStringIgnoreCase does, byte
-// by byte over its whole length. Its first 19 bytes, packed into an order
-// prefix, settle nearly every comparison without the whole key: a locale's
-// sort key takes about two bytes a character.
+// by byte over its whole length. Its first bytes, packed into an order
+// prefix, settle most comparisons; the rest are the system's. The whole key
+// is not kept: a locale's sort key takes about two bytes a character, more
+// than the line itself.
 #pragma once
 
 #include <cstdint>
@@ -12,30 +13,33 @@ namespace pm {
 
 // Where two prefixes differ, they tell the order; equal prefixes tell
 // nothing. A prefix that could not be made (its lowest bit 0) tells nothing.
+// Words of 4 bytes, so that a line's record holding one needs no 8-byte
+// alignment in the 32-bit program.
+constexpr std::size_t OrderPrefixWords = 7;
+constexpr std::size_t OrderPrefixBytes = OrderPrefixWords * 4 - 1;
 struct OrderPrefix {
-    std::uint64_t high = 0;  // bytes 1 to 8
-    std::uint64_t mid = 0;   // bytes 9 to 16
-    std::uint32_t low = 0;   // bytes 17 to 19, then 1 when known, 0 when not
+    // The key's bytes from the first, 4 a word, big-endian; the last word
+    // ends in 1 when the prefix is known, 0 when not.
+    std::uint32_t words[OrderPrefixWords] = {};
+    bool Known() const { return (words[OrderPrefixWords - 1] & 1) != 0; }
 };
 
 // The prefix of a whole key; a shorter key is filled with zero bytes.
 inline OrderPrefix PackOrderPrefix(std::string_view key) {
     OrderPrefix prefix;
-    for (std::size_t i = 0; i < 19; ++i) {
+    for (std::size_t i = 0; i < OrderPrefixBytes; ++i) {
         const unsigned char c = i < key.size() ? static_cast<unsigned char>(key[i]) : 0;
-        if (i < 8) prefix.high = prefix.high << 8 | c;
-        else if (i < 16) prefix.mid = prefix.mid << 8 | c;
-        else prefix.low = prefix.low << 8 | c;
+        prefix.words[i / 4] = prefix.words[i / 4] << 8 | c;
     }
-    prefix.low = prefix.low << 8 | 1;
+    std::uint32_t& last = prefix.words[OrderPrefixWords - 1];
+    last = last << 8 | 1;
     return prefix;
 }
 
 // Two known prefixes: negative, 0 (they tell nothing) or positive.
 inline int CompareOrderPrefixes(const OrderPrefix& a, const OrderPrefix& b) {
-    if (a.high != b.high) return a.high < b.high ? -1 : 1;
-    if (a.mid != b.mid) return a.mid < b.mid ? -1 : 1;
-    if (a.low != b.low) return a.low < b.low ? -1 : 1;
+    for (std::size_t i = 0; i < OrderPrefixWords; ++i)
+        if (a.words[i] != b.words[i]) return a.words[i] < b.words[i] ? -1 : 1;
     return 0;
 }
 
