@@ -61,7 +61,7 @@ LineList::LineList() = default;
 LineList::~LineList() = default;
 
 LineList::Line LineList::Refer(const char* data, std::size_t length) {
-    static_assert(sizeof(void*) != 4 || sizeof(Line) == 8 + 4 * OrderPrefixWords, "the record stays small in the program");
+    static_assert(sizeof(void*) != 4 || sizeof(Line) == 40, "the record stays small in the program");
     Line line{};
     line.data = data;
     line.length = static_cast<std::uint32_t>(length);
@@ -80,13 +80,32 @@ void LineList::EnsureKeys() {
     for (Line& line : lines_) line = WithKey(line);
 }
 
-// The prefixes settle what they can. A line equals itself, and any line of
-// the very same bytes (the sort meets its pivot so, a repeat comes so), as
-// the system would say; the system settles the rest.
+// Made the first time it is needed, and kept with the line; empty where the
+// platform makes none.
+std::string_view LineList::WholeKey(const Line& line) {
+    if (line.wholeKey == nullptr) {
+        if (!plat::MakeSortKey(line.data, line.length, scratchKey_) || scratchKey_.empty()) return {};
+        // Stored behind its length: a key may hold bytes of any value.
+        const auto length = static_cast<std::uint32_t>(scratchKey_.size());
+        scratchKey_.insert(0, reinterpret_cast<const char*>(&length), sizeof length);
+        line.wholeKey = Store(scratchKey_).data;
+    }
+    std::uint32_t length = 0;
+    std::memcpy(&length, line.wholeKey, sizeof length);
+    return {line.wholeKey + sizeof length, length};
+}
+
+// The prefixes settle nearly every comparison. A line equals itself, and any
+// line of the very same bytes (the sort meets its pivot so, a repeat comes
+// so). Where the prefixes tie, the whole keys settle it, made then; the
+// system, where there are none.
 int LineList::Compare(const Line& a, const Line& b) {
-    if (a.key.Known() && b.key.Known())
+    if (a.key.Known() && b.key.Known()) {
         if (const int byPrefix = CompareOrderPrefixes(a.key, b.key)) return byPrefix;
-    if (a.View() == b.View()) return 0;
+        if (a.View() == b.View()) return 0;
+        const std::string_view wholeA = WholeKey(a), wholeB = WholeKey(b);
+        if (!wholeA.empty() && !wholeB.empty()) return CompareOrderKeys(wholeA, wholeB);
+    }
     return CompareLines(a.View(), b.View());
 }
 
@@ -204,6 +223,9 @@ std::int32_t LineList::SortAndAddMissingLinesOf(LineList& other) {
     CheckFitsInt32(count + added);
     result.insert(result.end(), lines_.begin() + static_cast<std::ptrdiff_t>(i), lines_.end());
     lines_.swap(result);
+    // Whole keys this pass made for the other list's lines are in this
+    // list's storage: the other list forgets them.
+    for (const Line& line : other.lines_) line.wholeKey = nullptr;
     return static_cast<std::int32_t>(added);
 }
 

@@ -4,11 +4,12 @@
 // end a line on input, a NUL byte ends the text; every line written ends in
 // CR LF.
 //
-// Memory, a line at a time (the 32-bit program; a 64-bit build's pointer
-// adds 4 bytes):
-// - a record of 36 bytes: where the text is (4), its length (4) and the
-//   order prefix (28, orderkey.h). No whole sort key is kept: where two
-//   prefixes tie, the system compares the lines.
+// Memory, a line at a time (the 32-bit program; a 64-bit build's two
+// pointers add 8 bytes):
+// - a record of 40 bytes: where the text is (4), its length (4), the order
+//   prefix (28, orderkey.h) and where its whole sort key is (4). The whole
+//   key, about two bytes a character, is made and kept only for a line
+//   whose prefix tied with another's: a few in a hundred.
 // - the text: a file's lines stay in the bytes read, CR LF and all; a line
 //   added is copied into chunks of 64 KiB (a long one gets its own).
 // - while lines wait to be merged: their records, a set of the lines
@@ -83,18 +84,22 @@ public:
     std::string_view LineView(std::int32_t index) const;
 
 private:
-    // The same fields on every platform (36 bytes in the 32-bit program,
-    // 40 in a 64-bit build), so that the native tests run the record the
+    // The same fields on every platform (40 bytes in the 32-bit program,
+    // 48 in a 64-bit build), so that the native tests run the record the
     // program uses.
     struct Line {
         const char* data;
-        // The order prefix (orderkey.h), which settles most comparisons
-        // without the system; not known until it is made.
+        // The order prefix (orderkey.h), which settles nearly every
+        // comparison; not known until it is made.
         OrderPrefix key;
         std::uint32_t length;
+        // The whole sort key, stored behind its length (4 bytes), made the
+        // first time the line's prefix ties with another's; null until then.
+        mutable const char* wholeKey;
         std::string_view View() const { return {data, length}; }
     };
     static Line Refer(const char* data, std::size_t length);
+    std::string_view WholeKey(const Line& line);
     Line WithKey(Line line);
     void EnsureKeys();
     int Compare(const Line& a, const Line& b);

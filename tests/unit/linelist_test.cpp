@@ -85,7 +85,10 @@ struct ReferenceList {
 
 TEST(LineList, MatchesThePlainRulesOnRandomInput) {
     std::mt19937 random(20261207);
-    const char* pieces[] = {"", "a", "A", "b", "B", "1:2/3", "1:2/3=C:\\A.BMP", "1:2/3=c:\\a.bmp", "x", "X", "=", "z z"};
+    // The last piece is longer than the order prefix: lines that begin with
+    // it are ordered by their whole keys.
+    const char* pieces[] = {"",  "a", "A", "b", "B", "1:2/3", "1:2/3=C:\\A.BMP", "1:2/3=c:\\a.bmp", "x", "X", "=", "z z",
+                            "2:5020/1234.5=C:\\Quernpost\\BMP\\"};
     for (int round = 0; round < 400; ++round) {
         const auto pick = [&] {
             std::string s;
@@ -176,6 +179,24 @@ TEST(LineList, ALineGivenAgainIsKnownOnlyWhileTheListHoldsIt) {
     for (const char* line : {"b", "c", "a"}) list.MergeLine(line);
     list.FinishMerges();
     EXPECT_EQ(Contents(list), (Lines{"a", "b", "c"}));
+}
+
+// Lines of another list whose prefixes tie with this list's get their whole
+// keys made in this list's storage; the other list must not keep them.
+TEST(LineList, AListWhoseMissingLinesWereAddedElsewhereStaysSound) {
+    const std::string prefix = "2:5020/1234.5=C:\\Quernpost\\BMP\\";
+    LineList other;
+    other.AddLine(prefix + "a.bmp");
+    other.AddLine("3:1/1=C:\\x.bmp");
+    {
+        LineList list;
+        list.AddLine(prefix + "B.BMP");
+        EXPECT_EQ(list.SortAndAddMissingLinesOf(other), 2);
+        EXPECT_EQ(Contents(list), (Lines{prefix + "a.bmp", prefix + "B.BMP", "3:1/1=C:\\x.bmp"}));
+    }
+    other.AddLine(prefix + "c.bmp");
+    other.SortLines();
+    EXPECT_EQ(Contents(other), (Lines{prefix + "a.bmp", prefix + "c.bmp", "3:1/1=C:\\x.bmp"}));
 }
 
 TEST(LineList, SortingPassesArrangeEqualLinesAsTheListDoes) {
