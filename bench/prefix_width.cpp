@@ -1,8 +1,9 @@
 // How many comparisons of configuration lines the order prefix leaves to the
-// system (the line list keeps no whole sort key), by the prefix's width: the locale's sort keys of the lines
-// in FILE (LF ended), sorted with a comparison that counts those where the
-// first W bytes of the two keys (padded with zeros) are equal. Windows side:
-// run under Wine or on Windows.
+// whole sort key (which the line list makes only then), by the prefix's
+// width: the locale's sort keys of the lines in FILE (LF ended), sorted with
+// a comparison that counts those where the first W bytes of the two keys
+// (padded with zeros) are equal. Windows side: run under Wine or on
+// Windows.
 //
 //   prefix_width FILE
 #define WIN32_LEAN_AND_MEAN
@@ -47,7 +48,7 @@ int main(int argc, char** argv) {
             if (prefix(keys[a]) == prefix(keys[b])) ++open;
             return keys[a] < keys[b];
         });
-        std::printf("prefix of %zu bytes: %llu comparisons, %llu (%.1f%%) left to the system\n", width, comparisons,
+        std::printf("prefix of %zu bytes: %llu comparisons, %llu (%.1f%%) left to the whole key\n", width, comparisons,
                     open, 100.0 * static_cast<double>(open) / static_cast<double>(comparisons));
     }
     return 0;

@@ -120,7 +120,7 @@ TEST(Win32, WholeSortKeysOfLongLinesOrderAsCompareStringDoes) {
     EXPECT_EQ(disagreements, 0) << "in " << pairs << " pairs";
 }
 
-// Where the order prefixes tie, the system compares: two lines that differ
+// Where the order prefixes tie, whole keys settle it: two lines that differ
 // only where a key holds a zero byte stay two, in CompareStringA's order.
 TEST(Win32, LongLinesWithHyphensStayApartAndInOrder) {
     const std::string p(237, 'p');
